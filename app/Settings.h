@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QMetaEnum>
+#include <QSettings>
+#include <QVariant>
+
+// The front-end's own preferences, kept in the user's Qt settings file (native format, user
+// scope, "norvo"/"norvo-gui"). Every value is addressed by a section and a key whose enumerator
+// names form the "Section/Key" path in the file.
+class Settings
+{
+    Q_GADGET
+
+public:
+    enum Section { General, Scan, ES, Proxy };
+    Q_ENUM(Section)
+
+    enum Key {
+        Sound,
+        PopUp,
+        ProxyUsed,
+        Host,
+        Port,
+        Name,
+        Password,
+        PublicKeyPath,
+        PersistentPaths,
+        CustomPaths,
+        ExcludedPaths,
+        SchedulePersistentPaths,
+        ScheduleCustomPaths,
+        HasSchedule,
+        ScheduleTime,
+        ScheduleDays,
+        ScheduleScanType,
+        ScheduleWeek,
+        Size,
+        Pos,
+        IsMinSize,
+        FileDialogHistory,
+    };
+    Q_ENUM(Key)
+
+    // Built on first use, after the application has set its organisation and application names.
+    static Settings& instance();
+
+    QVariant value(Key key, Section section) const;
+    void setValue(const QVariant& value, Key key, Section section);
+    QString keyPath(Section section, Key key) const;
+    QVariant defaultValue(Section section, Key key) const;
+    void clearGeneral();
+    // Clears General, Scan and Proxy; the central-server connection data (ES) survives.
+    void reset();
+
+    Settings(const Settings&) = delete;
+    Settings& operator=(const Settings&) = delete;
+
+private:
+    Settings();
+    void clearGroup(Section section);
+
+    QMetaEnum m_keyEnum;
+    QMetaEnum m_sectionEnum;
+    QSettings m_settings;
+};

@@ -1,0 +1,78 @@
+#include "IPCLink.h"
+
+#include <google/protobuf/message.h>
+
+namespace {
+constexpr qint64 kPrefixBytes = sizeof(quint32);
+}
+
+IPCLink::IPCLink(QLocalSocket* socket, QObject* parent)
+    : QObject(parent), bodySize(0), socket(socket)
+{
+    connect(socket, &QLocalSocket::errorOccurred, this, &IPCLink::onError);
+    connect(socket, &QLocalSocket::readyRead, this, &IPCLink::dataReceived);
+}
+
+IPCLink::~IPCLink() = default;
+
+void IPCLink::dataReceived()
+{
+    // The socket's own buffer holds partial frames until they are complete.
+    for (;;) {
+        if (bodySize == 0) {
+            if (socket->bytesAvailable() < kPrefixBytes) {
+                return;
+            }
+            quint32 length = 0;
+            socket->read(reinterpret_cast<char*>(&length), kPrefixBytes);
+            if (length > kMaxFrameBytes) {
+                rejectFrame(length);
+                return;
+            }
+            bodySize = length;
+        } else {
+            if (socket->bytesAvailable() < qint64(bodySize)) {
+                return;
+            }
+            const QByteArray body = socket->read(bodySize);
+            processMessage(body);
+            bodySize = 0;
+        }
+    }
+}
+
+void IPCLink::rejectFrame(quint32 length)
+{
+    qWarning("Frame of %u bytes exceeds the limit of %u bytes, connection dropped", length,
+             kMaxFrameBytes);
+    socket->abort();
+    // abort() reports nothing, yet the socket's owner must learn that the connection is gone,
+    // and it listens to the socket's error signal.
+    emit socket->errorOccurred(QLocalSocket::DatagramTooLargeError);
+}
+
+void IPCLink::send(const google::protobuf::Message& message)
+{
+    if (socket->state() != QLocalSocket::ConnectedState) {
+        qWarning() << "Connection problem :" << QString::fromStdString(message.GetTypeName())
+                   << "did not sent";
+        return;
+    }
+    const size_t size = message.ByteSizeLong();
+    QByteArray frame(qsizetype(kPrefixBytes + size), Qt::Uninitialized);
+    const quint32 length = quint32(size);
+    memcpy(frame.data(), &length, kPrefixBytes);
+    message.SerializeWithCachedSizesToArray(reinterpret_cast<uint8_t*>(frame.data()) + kPrefixBytes);
+    socket->write(frame);
+    socket->flush();
+}
+
+bool IPCLink::sendAndWait(const google::protobuf::Message& message)
+{
+    send(message);
+    if (!socket->waitForReadyRead(m_waitMs)) {
+        return false;
+    }
+    dataReceived();
+    return true;
+}

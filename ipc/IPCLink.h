@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QLocalSocket>
+#include <QObject>
+
+namespace google::protobuf {
+class Message;
+}
+
+// Base of the daemon clients: cuts the socket's byte stream into length-prefixed frames and
+// writes messages as frames. It uses the socket but never connects, closes or owns it.
+//
+// Frame: a 4-byte body length in host byte order, then the serialized message.
+class IPCLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Every blocking wait of the links and the run sequence is bounded by this.
+    static constexpr int kWaitMs = 30000;
+    // The message-size limit of the protocol-buffer runtime the daemons are built with: a longer
+    // announced frame can only come from a broken or hostile peer.
+    static constexpr quint32 kMaxFrameBytes = 64u * 1024u * 1024u;
+
+    // The request kinds of request(int), one numbering for both links.
+    enum RequestKind {
+        StartScan = 2,
+        GetFcheckPath = 3,
+        InterruptScan = 5,
+        SubscribeToScanInfo = 6,
+        QuarantineThreat = 7,
+        DeleteThreat = 8,
+        CureThreat = 9,
+        SubscribeToThreats = 10,
+        SubscribeToQuarantine = 11,
+    };
+
+    IPCLink(QLocalSocket* socket, QObject* parent);
+    ~IPCLink() override;
+
+    // Handles the body of one complete frame.
+    virtual void processMessage(const QByteArray& body) = 0;
+    // Builds and sends the simple request of a numbered kind; kinds a link does not serve are
+    // ignored.
+    virtual void request(int kind) = 0;
+
+    void send(const google::protobuf::Message& message);
+    // Sends, then blocks until data arrives or waitMs() passes, then reads what has arrived.
+    // True means only that data arrived.
+    bool sendAndWait(const google::protobuf::Message& message);
+
+    int waitMs() const { return m_waitMs; }
+    // Tests shorten the bound; the program keeps kWaitMs.
+    void setWaitMs(int ms) { m_waitMs = ms; }
+
+public slots:
+    void dataReceived();
+    virtual void onError(QLocalSocket::LocalSocketError socketError) = 0;
+
+protected:
+    quint32 bodySize;
+    QLocalSocket* socket;
+
+private:
+    void rejectFrame(quint32 length);
+
+    int m_waitMs = kWaitMs;
+};

@@ -1,0 +1,173 @@
+#include "IPCLink.h"
+#include "TestSupport.h"
+#include "fcheck_client_ipc.pb.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// Records the bodies the base class cuts out of the stream.
+class RecordingLink : public IPCLink
+{
+public:
+    using IPCLink::IPCLink;
+    void processMessage(const QByteArray& body) override { bodies << body; }
+    void request(int) override {}
+    void onError(QLocalSocket::LocalSocketError) override {}
+
+    QList<QByteArray> bodies;
+};
+
+QByteArray lengthPrefix(quint32 length)
+{
+    return QByteArray(reinterpret_cast<const char*>(&length), sizeof length);
+}
+
+fc::ClientMessage startScanTagOnly()
+{
+    fc::ClientMessage message;
+    message.set_tag(fc::ClientMessage::START_SCAN_REQUEST);
+    return message;
+}
+
+} // namespace
+
+class TestIPCLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void frameReader_data();
+    void frameReader();
+    void sendWritesOneFrame();
+    void sendOnUnconnectedSocketWarns();
+    void sendAndWaitSilentPeer();
+    void sendAndWaitAnsweringPeer();
+    void oversizedFrameDropsConnection();
+    void largestAllowedFrameIsAwaited();
+};
+
+using Chunks = QList<QByteArray>;
+using Counts = QList<int>;
+
+// Each chunk reaches the client before the reader runs once; `delivered` is the number of
+// bodies handed on after each run, `left` the bytes still buffered in the socket at the end.
+void TestIPCLink::frameReader_data()
+{
+    QTest::addColumn<Chunks>("chunks");
+    QTest::addColumn<Counts>("delivered");
+    QTest::addColumn<Chunks>("bodies");
+    QTest::addColumn<int>("left");
+
+    const QByteArray a("alpha"), b("bravo!");
+    QTest::newRow("two frames in one read")
+        << Chunks{frameOf(a) + frameOf(b)} << Counts{2} << Chunks{a, b} << 0;
+    QTest::newRow("body over several reads")
+        << Chunks{lengthPrefix(5) + "al", "p", "ha"} << Counts{0, 0, 1} << Chunks{a} << 0;
+    QTest::newRow("three bytes of a prefix wait for the fourth")
+        << Chunks{lengthPrefix(5).left(3), lengthPrefix(5).mid(3) + a} << Counts{0, 1}
+        << Chunks{a} << 0;
+    QTest::newRow("zero length delivers nothing")
+        << Chunks{lengthPrefix(0) + frameOf(b)} << Counts{1} << Chunks{b} << 0;
+    QTest::newRow("complete frame then a partial one")
+        << Chunks{frameOf(a) + lengthPrefix(6) + "bra"} << Counts{1} << Chunks{a} << 3;
+}
+
+void TestIPCLink::frameReader()
+{
+    QFETCH(Chunks, chunks);
+    QFETCH(Counts, delivered);
+    QFETCH(Chunks, bodies);
+    QFETCH(int, left);
+
+    SocketPair pair;
+    RecordingLink link(pair.client(), nullptr);
+    for (int i = 0; i < chunks.size(); ++i) {
+        pair.peerWrite(chunks[i]);
+        link.dataReceived();
+        QCOMPARE(link.bodies.size(), delivered[i]);
+    }
+    QCOMPARE(link.bodies, bodies);
+    QCOMPARE(pair.client()->bytesAvailable(), qint64(left));
+}
+
+void TestIPCLink::sendWritesOneFrame()
+{
+    SocketPair pair;
+    RecordingLink link(pair.client(), nullptr);
+    link.send(startScanTagOnly());
+    QVERIFY(pair.peer()->waitForReadyRead(5000));
+    QCOMPARE(pair.peer()->readAll(), QByteArray::fromHex("020000000801"));
+}
+
+void TestIPCLink::sendOnUnconnectedSocketWarns()
+{
+    QLocalSocket unconnected;
+    RecordingLink link(&unconnected, nullptr);
+    LogCapture log;
+    link.send(startScanTagOnly());
+    QCOMPARE(log.lines(QtWarningMsg),
+             QStringList{QStringLiteral("Connection problem : \"fc.ClientMessage\" did not sent")});
+    QCOMPARE(unconnected.bytesToWrite(), qint64(0));
+}
+
+void TestIPCLink::sendAndWaitSilentPeer()
+{
+    SocketPair pair;
+    RecordingLink link(pair.client(), nullptr);
+    link.setWaitMs(50);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!link.sendAndWait(startScanTagOnly()));
+    QVERIFY(timer.elapsed() < 2000);
+    QVERIFY(link.bodies.isEmpty());
+    QCOMPARE(IPCLink::kWaitMs, 30000);
+}
+
+void TestIPCLink::sendAndWaitAnsweringPeer()
+{
+    SocketPair pair;
+    RecordingLink link(pair.client(), nullptr);
+    // The peer's answer is already on its way when the request goes out: the call blocks the
+    // only thread there is.
+    pair.peer()->write(frameOf(QByteArray("reply")));
+    pair.peer()->flush();
+    QVERIFY(link.sendAndWait(startScanTagOnly()));
+    QCOMPARE(link.bodies, Chunks{QByteArray("reply")});
+    QCOMPARE(readFrames(pair.peer(), 1), Chunks{QByteArray::fromHex("0801")});
+}
+
+void TestIPCLink::oversizedFrameDropsConnection()
+{
+    SocketPair pair;
+    RecordingLink link(pair.client(), nullptr);
+    QSignalSpy errors(pair.client(), &QLocalSocket::errorOccurred);
+    LogCapture log;
+    pair.peerWrite(lengthPrefix(IPCLink::kMaxFrameBytes + 1) + "x");
+    link.dataReceived();
+    QCOMPARE(log.lines(QtWarningMsg),
+             QStringList{QStringLiteral(
+                 "Frame of 67108865 bytes exceeds the limit of 67108864 bytes, connection dropped")});
+    QCOMPARE(pair.client()->state(), QLocalSocket::UnconnectedState);
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(errors.first().first().value<QLocalSocket::LocalSocketError>(),
+             QLocalSocket::DatagramTooLargeError);
+    QVERIFY(link.bodies.isEmpty());
+}
+
+void TestIPCLink::largestAllowedFrameIsAwaited()
+{
+    SocketPair pair;
+    RecordingLink link(pair.client(), nullptr);
+    LogCapture log;
+    pair.peerWrite(lengthPrefix(IPCLink::kMaxFrameBytes) + "x");
+    link.dataReceived();
+    QVERIFY(log.lines(QtWarningMsg).isEmpty());
+    QCOMPARE(pair.client()->state(), QLocalSocket::ConnectedState);
+    QCOMPARE(pair.client()->bytesAvailable(), qint64(1));
+}
+
+QTEST_GUILESS_MAIN(TestIPCLink)
+#include "tst_ipclink.moc"
