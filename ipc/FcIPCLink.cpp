@@ -1,0 +1,453 @@
+#include "FcIPCLink.h"
+
+#include "ScanTask.h"
+
+#include <QDebug>
+#include <QFile>
+#include <unistd.h>
+
+namespace {
+
+// One counter for every link of the process, so that no two requests share a serial.
+quint32 requestSerial = 0;
+
+constexpr quint32 kNestingLevelOn = 8;
+constexpr quint32 kNestingLevelOff = 0;
+constexpr quint32 kProgressIntervalMs = 200;
+// Asks the daemon for the boot records of every disk.
+const char* const kAllBootDevices = "*";
+// Stands in for the access token in logged requests: whoever reads the log must not be able to
+// act with the caller's rights.
+const char* const kRedactedToken = "<redacted>";
+
+quint32 nextSerial()
+{
+    return ++requestSerial;
+}
+
+std::string fileName(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+void addFileNames(google::protobuf::RepeatedPtrField<std::string>* field, const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        field->Add(fileName(path));
+    }
+}
+
+// An empty token means that the caller holds none, which the daemon must see as an absent field.
+void setToken(fc::ClientMessage& msg, const std::string& token)
+{
+    if (!token.empty()) {
+        msg.set_token(token);
+    }
+}
+
+void setOrigin(fc::ScanRequest* scanRequest)
+{
+    scanRequest->set_origin(nv::APP_LINUX_GUI);
+    scanRequest->set_origin_pid(quint32(getpid()));
+}
+
+template <typename Map>
+void copyActions(fc::ActionSet* actions, const nv::LinuxGUIConfig& config, Map map)
+{
+    actions->set_on_known_virus(map(config.on_known_virus()));
+    actions->set_on_incurable(map(config.on_incurable()));
+    actions->set_on_suspicious(map(config.on_suspicious()));
+    actions->set_on_adware(map(config.on_adware()));
+    actions->set_on_dialers(map(config.on_dialers()));
+    actions->set_on_jokes(map(config.on_jokes()));
+    actions->set_on_riskware(map(config.on_riskware()));
+    actions->set_on_hacktools(map(config.on_hacktools()));
+}
+
+QString loggable(const fc::ClientMessage& msg)
+{
+    if (!msg.has_token()) {
+        return QString::fromStdString(msg.DebugString());
+    }
+    fc::ClientMessage copy(msg);
+    copy.set_token(kRedactedToken);
+    return QString::fromStdString(copy.DebugString());
+}
+
+void logReply(const QString& name)
+{
+    qDebug() << QStringLiteral("Filecheck -> %1").arg(name);
+}
+
+} // namespace
+
+FcIPCLink::FcIPCLink(QLocalSocket* socket, QObject* parent) : IPCLink(socket, parent) {}
+
+void FcIPCLink::scan(const QSharedPointer<ScanTask>& task, const nv::LinuxGUIConfig& config,
+                     const std::string& token)
+{
+    if (!task) {
+        qWarning("Scan request without a task, nothing sent");
+        return;
+    }
+    fc::ClientMessage msg;
+    msg.set_tag(fc::ClientMessage::START_SCAN_REQUEST);
+    msg.set_serial(nextSerial());
+    setToken(msg, token);
+    fc::ScanRequest* scanRequest = msg.mutable_scan_request();
+    setOrigin(scanRequest);
+    if (task->scanMbr()) {
+        scanRequest->add_boot_dev_path(kAllBootDevices);
+    }
+    scanRequest->set_scan_processes(task->scanRunningProcesses());
+    scanRequest->set_comment(QString::number(int(task->scanType())).toStdString());
+    applyConfig(*scanRequest, config);
+    addFileNames(scanRequest->mutable_included_path(), task->paths());
+    scanRequest->clear_excluded_path();
+    for (const std::string& path : config.excluded_path().path()) {
+        scanRequest->add_excluded_path(path);
+    }
+    qDebug() << "Scan request:" << loggable(msg);
+
+    m_scanPhase = ScanPhase::AwaitingStart;
+    m_summary = ScanSummary();
+    send(msg);
+}
+
+void FcIPCLink::applyConfig(fc::ScanRequest& scanRequest, const nv::LinuxGUIConfig& config)
+{
+    scanRequest.set_scan_timeout_ms(config.scan_timeout());
+    scanRequest.set_mail_max_level(config.check_emails() ? kNestingLevelOn : kNestingLevelOff);
+    scanRequest.set_archive_max_level(config.check_archives() ? kNestingLevelOn : kNestingLevelOff);
+    if (config.auto_applying()) {
+        copyActions(scanRequest.mutable_actions(), config, [](nv::FileAction a) { return a; });
+    } else {
+        copyActions(scanRequest.mutable_actions(), config,
+                    [](nv::FileAction) { return nv::FILE_ACTION_REPORT; });
+    }
+}
+
+void FcIPCLink::interruptScan(int taskId, const std::string& token)
+{
+    fc::ClientMessage msg;
+    msg.set_tag(fc::ClientMessage::INTERRUPT_SCAN_REQUEST);
+    msg.set_task_id(quint32(taskId));
+    setToken(msg, token);
+    setOrigin(msg.mutable_scan_request());
+    send(msg);
+}
+
+void FcIPCLink::neutralizeByAction(nv::FileAction action, int threatId, const std::string& token)
+{
+    fc::ClientMessage msg;
+    switch (action) {
+    case nv::FILE_ACTION_CURE:
+        msg.set_tag(fc::ClientMessage::CURE_THREAT_REQUEST);
+        break;
+    case nv::FILE_ACTION_QUARANTINE:
+        msg.set_tag(fc::ClientMessage::QUARANTINE_THREAT_REQUEST);
+        break;
+    case nv::FILE_ACTION_DELETE:
+        msg.set_tag(fc::ClientMessage::DELETE_THREAT_REQUEST);
+        break;
+    case nv::FILE_ACTION_IGNORE:
+        msg.set_tag(fc::ClientMessage::IGNORE_THREAT_REQUEST);
+        break;
+    default:
+        qWarning("Threat action %d has no request, nothing sent", int(action));
+        return;
+    }
+    sendThreatOp(msg, threatId, token);
+}
+
+void FcIPCLink::neutralize(int threatId, const nv::LinuxGUIConfig& config, const std::string& token)
+{
+    fc::ClientMessage msg;
+    msg.set_tag(fc::ClientMessage::NEUTRALIZE_THREAT_REQUEST);
+    // The threat is already known, so merely reporting it again would leave it untouched.
+    copyActions(msg.mutable_actions(), config, [](nv::FileAction a) {
+        return a == nv::FILE_ACTION_REPORT ? nv::FILE_ACTION_IGNORE : a;
+    });
+    msg.mutable_actions()->set_cure_boot(true);
+    sendThreatOp(msg, threatId, token);
+}
+
+void FcIPCLink::sendThreatOp(fc::ClientMessage& msg, int threatId, const std::string& token)
+{
+    const quint32 serial = nextSerial();
+    msg.set_serial(serial);
+    msg.set_threat_id(quint32(threatId));
+    setToken(msg, token);
+    m_pendingRequests.insert(serial, threatId);
+    send(msg);
+}
+
+void FcIPCLink::doActionWithQEntry(nv::QEntryAction action, const QList<std::string>& params,
+                                   const std::string& token)
+{
+    if (params.size() < 2) {
+        qWarning("Quarantine operation needs an entry id and a chunk id, got %d parameters, "
+                 "nothing sent",
+                 int(params.size()));
+        return;
+    }
+    fc::ClientMessage msg;
+    switch (action) {
+    case nv::QENTRY_ACTION_DELETE:
+        msg.set_tag(fc::ClientMessage::DELETE_QENTRY_REQUEST);
+        break;
+    case nv::QENTRY_ACTION_RESTORE:
+        msg.set_tag(fc::ClientMessage::RESTORE_QENTRY_REQUEST);
+        if (params.size() > 2) {
+            msg.set_restore_path(params[2]);
+        }
+        break;
+    default:
+        qWarning("Quarantine action %d has no request, nothing sent", int(action));
+        return;
+    }
+    sendQuarantineOp(msg, params[0], params[1], token);
+}
+
+void FcIPCLink::restoryQEntry(const QString& entryId, const QString& chunkId,
+                              const QString& restoryPath)
+{
+    fc::ClientMessage msg;
+    msg.set_tag(fc::ClientMessage::RESTORE_QENTRY_REQUEST);
+    msg.set_restore_path(fileName(restoryPath));
+    sendQuarantineOp(msg, entryId.toStdString(), fileName(chunkId), std::string());
+}
+
+void FcIPCLink::sendQuarantineOp(fc::ClientMessage& msg, const std::string& entryId,
+                                 const std::string& chunkId, const std::string& token)
+{
+    const quint32 serial = nextSerial();
+    msg.set_serial(serial);
+    msg.set_entry_id(entryId);
+    msg.set_chunk_id(chunkId);
+    setToken(msg, token);
+    m_pendingRequests.insert(serial, QString::fromStdString(entryId));
+    send(msg);
+}
+
+quint32 FcIPCLink::listDir(const QString& path, const std::string& token)
+{
+    fc::ClientMessage msg;
+    msg.set_tag(fc::ClientMessage::LIST_DIR_REQUEST);
+    setToken(msg, token);
+    msg.set_path(fileName(path));
+    const quint32 serial = nextSerial();
+    msg.set_serial(serial);
+    qDebug() << loggable(msg);
+    send(msg);
+    return serial;
+}
+
+QList<nv::Disk> FcIPCLink::enumerateDisks()
+{
+    fc::ClientMessage msg;
+    msg.set_tag(fc::ClientMessage::ENUMERATE_DISKS_REQUEST);
+    sendAndWait(msg);
+    return m_disks;
+}
+
+void FcIPCLink::request(int kind)
+{
+    fc::ClientMessage msg;
+    switch (kind) {
+    case StartScan:
+        msg.set_tag(fc::ClientMessage::START_SCAN_REQUEST);
+        setOrigin(msg.mutable_scan_request());
+        addFileNames(msg.mutable_scan_request()->mutable_included_path(), m_includedPaths);
+        addFileNames(msg.mutable_scan_request()->mutable_excluded_path(), m_excludedPaths);
+        msg.set_serial(nextSerial());
+        break;
+    case InterruptScan:
+        msg.set_tag(fc::ClientMessage::INTERRUPT_SCAN_REQUEST);
+        msg.set_task_id(quint32(m_currentTaskId));
+        setOrigin(msg.mutable_scan_request());
+        break;
+    case SubscribeToScanInfo: {
+        msg.set_tag(fc::ClientMessage::SUBSCRIBE_TO_SCAN_INFO);
+        fc::ScanInfoOptions* options = msg.mutable_info_options();
+        options->set_report_clean(false);
+        options->set_report_threats(true);
+        options->set_report_errors(true);
+        options->set_progress_interval_ms(kProgressIntervalMs);
+        msg.set_serial(nextSerial());
+        break;
+    }
+    case QuarantineThreat:
+        msg.set_tag(fc::ClientMessage::QUARANTINE_THREAT_REQUEST);
+        msg.set_serial(nextSerial());
+        msg.set_threat_id(quint32(m_currentThreatId));
+        break;
+    case DeleteThreat:
+        msg.set_tag(fc::ClientMessage::DELETE_THREAT_REQUEST);
+        msg.set_serial(nextSerial());
+        msg.set_threat_id(quint32(m_currentThreatId));
+        break;
+    case CureThreat:
+        msg.set_tag(fc::ClientMessage::CURE_THREAT_REQUEST);
+        msg.set_serial(nextSerial());
+        msg.set_threat_id(quint32(m_currentThreatId));
+        break;
+    case SubscribeToThreats:
+        msg.set_tag(fc::ClientMessage::SUBSCRIBE_TO_THREATS);
+        break;
+    case SubscribeToQuarantine:
+        msg.set_tag(fc::ClientMessage::SUBSCRIBE_TO_QUARANTINE);
+        break;
+    default:
+        return;
+    }
+    send(msg);
+}
+
+void FcIPCLink::processMessage(const QByteArray& body)
+{
+    fc::ServerMessage msg;
+    // The partial parse leaves the report of a missing field to us instead of the runtime's own
+    // log, so that one line tells of the dropped frame.
+    if (!msg.ParsePartialFromArray(body.constData(), int(body.size())) || !msg.IsInitialized()) {
+        qWarning("Malformed message of %d bytes from norvo-filecheck dropped", int(body.size()));
+        return;
+    }
+    switch (msg.tag()) {
+    case fc::ServerMessage::START_SCAN_RESPONSE:
+        onScanStarted(msg);
+        break;
+    case fc::ServerMessage::INTERRUPT_SCAN_RESPONSE:
+        logReply(QStringLiteral("INTERRUPT_SCAN_RESPONSE (task id = %1)").arg(msg.task_id()));
+        emit scanIsInterrupted(int(msg.task_id()));
+        break;
+    case fc::ServerMessage::SCAN_INFO_NOTIFICATION:
+        onScanInfo(msg);
+        break;
+    case fc::ServerMessage::LIST_DIR_RESPONSE:
+        onDirList(msg);
+        break;
+    case fc::ServerMessage::THREATS_NOTIFICATION:
+        logReply(QStringLiteral("THREATS_NOTIFICATION"));
+        emit threatsDetected(msg);
+        break;
+    case fc::ServerMessage::THREATS_OP_RESPONSE:
+        logReply(QStringLiteral("THREATS_OP_RESPONSE"));
+        if (const auto failed = settle(msg)) {
+            emit threatOpError(failed->toInt(), msg.error().code());
+        }
+        break;
+    case fc::ServerMessage::QUARANTINE_NOTIFICATION:
+        logReply(QStringLiteral("QUARANTINE_NOTIFICATION"));
+        emit quarantineUpdated(msg);
+        break;
+    case fc::ServerMessage::QUARANTINE_OP_RESPONSE:
+        logReply(QStringLiteral("QUARANTINE_OP_RESPONSE"));
+        if (const auto failed = settle(msg)) {
+            emit quarantineOpError(failed->toString().toStdString(), msg.error().code());
+        }
+        break;
+    case fc::ServerMessage::ENUMERATE_DISKS_RESPONSE:
+        onDisks(msg);
+        break;
+    default:
+        qWarning("Unrecognized message from norvo-filecheck");
+        break;
+    }
+}
+
+void FcIPCLink::onScanStarted(const fc::ServerMessage& msg)
+{
+    logReply(QStringLiteral("START_SCAN_RESPONSE (task id = %1)").arg(msg.task_id()));
+    emit scanIsStarted(int(msg.task_id()));
+    // Only the answer to our own request names our task; the daemon answers requests in order.
+    if (m_scanPhase != ScanPhase::AwaitingStart) {
+        return;
+    }
+    if (msg.has_error()) {
+        m_scanPhase = ScanPhase::None;
+        m_summary.finalStatus = msg.error().code();
+        emit error();
+        return;
+    }
+    m_scanPhase = ScanPhase::Running;
+    m_currentTaskId = int(msg.task_id());
+    m_summary.taskId = msg.task_id();
+}
+
+void FcIPCLink::onScanInfo(const fc::ServerMessage& msg)
+{
+    bool ended = false;
+    for (const fc::ScanInfo& info : msg.info()) {
+        // Tracked first, so that a receiver of the entry reads a summary that includes it.
+        ended = track(info) || ended;
+        emit newScanInfo(info);
+    }
+    // Receivers see every entry of the notification before they learn that the scan is over.
+    if (ended) {
+        emit finished();
+    }
+}
+
+bool FcIPCLink::track(const fc::ScanInfo& info)
+{
+    // Other clients' tasks are reported to every subscriber and must not end our run.
+    if (m_scanPhase != ScanPhase::Running || info.task_id() != m_summary.taskId) {
+        return false;
+    }
+    m_summary.state = info.state();
+    if (info.has_progress()) {
+        const fc::ScanProgress& progress = info.progress();
+        m_summary.traverseDone = progress.traverse_done();
+        m_summary.filesToScan = progress.files_to_scan();
+        m_summary.filesScanned = progress.files_scanned();
+        m_summary.scanningNow =
+            QFile::decodeName(QByteArray::fromStdString(progress.scanning_now()));
+    }
+    m_summary.threatsFound += quint64(info.threat_size());
+    if (info.state() != fc::SCAN_STATE_FINISHED) {
+        return false;
+    }
+    m_summary.finished = true;
+    if (info.has_result()) {
+        m_summary.finalStatus = info.result().final_status();
+    }
+    m_scanPhase = ScanPhase::None;
+    return true;
+}
+
+void FcIPCLink::onDirList(const fc::ServerMessage& msg)
+{
+    logReply(QStringLiteral("LIST_DIR_RESPONSE"));
+    if (msg.has_error()) {
+        emit dirEntryListError(int(msg.serial()), msg.error().code());
+        qDebug() << "LIST_DIR_RESPONSE error:" << int(msg.error().code());
+        return;
+    }
+    emit dirEntryListReceived(int(msg.serial()), msg.direntry());
+}
+
+void FcIPCLink::onDisks(const fc::ServerMessage& msg)
+{
+    logReply(QStringLiteral("ENUMERATE_DISKS_RESPONSE"));
+    m_disks = QList<nv::Disk>(msg.disks().begin(), msg.disks().end());
+}
+
+std::optional<QVariant> FcIPCLink::settle(const fc::ServerMessage& msg)
+{
+    const QVariant pending = m_pendingRequests.take(msg.serial());
+    if (!pending.isValid() || !msg.has_error()) {
+        return std::nullopt;
+    }
+    return pending;
+}
+
+void FcIPCLink::onError(QLocalSocket::LocalSocketError socketError)
+{
+    qWarning("Filecheck socket error: %d", int(socketError));
+    if (m_scanPhase == ScanPhase::None) {
+        return;
+    }
+    m_scanPhase = ScanPhase::None;
+    emit error();
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "IPCLink.h"
+#include "ProtocolMetaTypes.h"
+
+#include <QList>
+#include <QMap>
+#include <QSharedPointer>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <optional>
+#include <string>
+
+// Client of the file-check daemon: builds its requests from tasks, configurations and ids, and
+// turns its replies and notifications into signals.
+class FcIPCLink : public IPCLink
+{
+    Q_OBJECT
+
+public:
+    // What the link has learnt about the scan it started, for the run's progress and closing
+    // lines. Only information about that task ever changes it.
+    struct ScanSummary
+    {
+        quint32 taskId = 0;
+        fc::ScanState state = fc::SCAN_STATE_PENDING;
+        bool traverseDone = false;
+        quint64 filesToScan = 0;
+        quint64 filesScanned = 0;
+        QString scanningNow;
+        quint64 threatsFound = 0;
+        bool finished = false;
+        // The daemon's result for a finished task, or the refusal of the start request.
+        nv::ErrorCode finalStatus = nv::EC_OK;
+    };
+
+    FcIPCLink(QLocalSocket* socket, QObject* parent);
+
+    void processMessage(const QByteArray& body) override;
+    void request(int kind) override;
+
+    // Returns the serial that the answer will carry.
+    quint32 listDir(const QString& path, const std::string& token);
+    // Blocks until the daemon answers or waitMs() passes; the disks known after the wait.
+    QList<nv::Disk> enumerateDisks();
+
+    const QStringList& includedPaths() const { return m_includedPaths; }
+    void setIncludedPaths(const QStringList& paths) { m_includedPaths = paths; }
+    const QStringList& excludedPaths() const { return m_excludedPaths; }
+    void setExcludedPaths(const QStringList& paths) { m_excludedPaths = paths; }
+    int currentThreatId() const { return m_currentThreatId; }
+    void setCurrentThreatId(int threatId) { m_currentThreatId = threatId; }
+    // The task of the scan started by scan(), once the daemon has accepted it; 0 before.
+    int currentTaskId() const { return m_currentTaskId; }
+    const QMap<quint32, QVariant>& pendingRequests() const { return m_pendingRequests; }
+    const QList<nv::Disk>& disks() const { return m_disks; }
+    const ScanSummary& scanSummary() const { return m_summary; }
+
+signals:
+    void threatsDetected(const fc::ServerMessage& msg);
+    void quarantineUpdated(const fc::ServerMessage& msg);
+    void scanIsStarted(int taskId);
+    void scanIsInterrupted(int taskId);
+    void threatOpError(int threatId, nv::ErrorCode ec);
+    void quarantineOpError(const std::string& entryId, nv::ErrorCode ec);
+    void newScanInfo(const fc::ScanInfo& info);
+    void dirEntryListReceived(int serial, const RepeatedDirEntry& entries);
+    void dirEntryListError(int serial, nv::ErrorCode ec);
+    // The scan started by scan() has ended; scanSummary() holds its outcome.
+    void finished();
+    // The scan started by scan() was refused, or its connection failed while it was under way.
+    void error();
+
+public slots:
+    void onError(QLocalSocket::LocalSocketError socketError) override;
+    void scan(const QSharedPointer<ScanTask>& task, const nv::LinuxGUIConfig& config,
+              const std::string& token);
+    void neutralizeByAction(nv::FileAction action, int threatId, const std::string& token);
+    void neutralize(int threatId, const nv::LinuxGUIConfig& config, const std::string& token);
+    void interruptScan(int taskId, const std::string& token);
+    void doActionWithQEntry(nv::QEntryAction action, const QList<std::string>& params,
+                            const std::string& token);
+    void restoryQEntry(const QString& entryId, const QString& chunkId, const QString& restoryPath);
+
+private:
+    enum class ScanPhase { None, AwaitingStart, Running };
+
+    // Threat and quarantine operations are remembered until their answer, which names them only
+    // by serial.
+    void sendThreatOp(fc::ClientMessage& msg, int threatId, const std::string& token);
+    void sendQuarantineOp(fc::ClientMessage& msg, const std::string& entryId,
+                          const std::string& chunkId, const std::string& token);
+    static void applyConfig(fc::ScanRequest& scanRequest, const nv::LinuxGUIConfig& config);
+
+    void onScanStarted(const fc::ServerMessage& msg);
+    void onScanInfo(const fc::ServerMessage& msg);
+    void onDirList(const fc::ServerMessage& msg);
+    void onDisks(const fc::ServerMessage& msg);
+    // Forgets the request that a reply answers; the recorded id when the reply reports its
+    // failure.
+    std::optional<QVariant> settle(const fc::ServerMessage& msg);
+    // True when the entry ends our scan.
+    bool track(const fc::ScanInfo& info);
+
+    QStringList m_includedPaths;
+    QStringList m_excludedPaths;
+    int m_currentThreatId = 0;
+    int m_currentTaskId = 0;
+    QMap<quint32, QVariant> m_pendingRequests;
+    QList<nv::Disk> m_disks;
+    ScanPhase m_scanPhase = ScanPhase::None;
+    ScanSummary m_summary;
+};
