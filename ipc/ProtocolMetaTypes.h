@@ -3,6 +3,7 @@
 // Protocol and helper types that travel through the links' signals and slots. Declared in one
 // place because each type may be declared to the meta-type system only once.
 
+#include "ScanTask.h"
 #include "configd_public_ipc.pb.h"
 #include "fcheck_client_ipc.pb.h"
 #include "linux_gui_config.pb.h"
@@ -11,8 +12,6 @@
 #include <QMetaType>
 #include <QSharedPointer>
 #include <string>
-
-class ScanTask;
 
 using RepeatedDirEntry = google::protobuf::RepeatedPtrField<fc::DirEntry>;
 
