@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QLockFile>
+#include <memory>
+
+// Keeps scheduled runs of one user from overlapping: a run that fires while the previous one is
+// still scanning would hand the daemon a second scan of the same targets.
+class RunLock
+{
+public:
+    static constexpr char kFileName[] = "norvo-scheduled-scan.lock";
+
+    // The lock in the user's runtime directory.
+    RunLock();
+    // The lock at a given path.
+    explicit RunLock(const QString& path);
+
+    // False only when another live run holds the lock. A lock left by a run that died is taken
+    // over; a lock that cannot be created at all lets the run go on unlocked. Each case writes
+    // its line.
+    bool acquire();
+
+private:
+    std::unique_ptr<QLockFile> m_file;
+};

@@ -1,0 +1,151 @@
+#include "DaemonScripts.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QTest>
+
+using Reply = ScriptedPeer::Reply;
+using Replies = QList<Reply>;
+
+nv::Configd2PublicMessage configdReply(nv::Configd2PublicMessage::MessageTag tag)
+{
+    nv::Configd2PublicMessage message;
+    message.set_tag(tag);
+    return message;
+}
+
+fc::ServerMessage scanInfo(quint32 taskId, fc::ScanState state, quint64 scanned)
+{
+    fc::ServerMessage message;
+    message.set_tag(fc::ServerMessage::SCAN_INFO_NOTIFICATION);
+    fc::ScanInfo* info = message.add_info();
+    info->set_task_id(taskId);
+    info->set_state(state);
+    fc::ScanProgress* progress = info->mutable_progress();
+    progress->set_traverse_done(true);
+    progress->set_files_to_scan(3);
+    progress->set_files_scanned(scanned);
+    if (state == fc::SCAN_STATE_FINISHED) {
+        info->mutable_result()->set_stop_time(1);
+        info->mutable_result()->set_final_status(nv::EC_OK);
+    }
+    return message;
+}
+
+ScriptedPeer::Responder configdResponder(const ConfigdScript& script)
+{
+    return [script](const QByteArray& body) -> Replies {
+        const auto request = parsed<nv::Public2ConfigdMessage>(body);
+        switch (request.tag()) {
+        case nv::Public2ConfigdMessage::SUBSCRIBE_TO_CONFIG: {
+            auto reply = configdReply(nv::Configd2PublicMessage::CONFIG_NOTIFICATION);
+            reply.mutable_config()->set_app(nv::APP_LINUX_GUI);
+            *reply.mutable_config()->MutableExtension(nv::linux_gui_config) = script.config;
+            reply.set_config_revision(kScriptRevision);
+            return {{frameOf(reply)}};
+        }
+        case nv::Public2ConfigdMessage::GET_FCHECK_REQUEST: {
+            auto reply = configdReply(nv::Configd2PublicMessage::GET_FCHECK_RESPONSE);
+            if (script.fcheckError == nv::EC_OK) {
+                reply.set_socket_path(script.fcPath.toStdString());
+            } else {
+                reply.mutable_error()->set_code(script.fcheckError);
+            }
+            return {{frameOf(reply)}};
+        }
+        default:
+            return {};
+        }
+    };
+}
+
+ScriptedPeer::Responder fcResponder(FcScript script)
+{
+    return [script](const QByteArray& body) -> Replies {
+        const auto request = parsed<fc::ClientMessage>(body);
+        if (request.tag() == fc::ClientMessage::INTERRUPT_SCAN_REQUEST &&
+            script == FcScript::NeverFinishes) {
+            fc::ServerMessage interrupted;
+            interrupted.set_tag(fc::ServerMessage::INTERRUPT_SCAN_RESPONSE);
+            interrupted.set_task_id(request.task_id());
+            return {{frameOf(interrupted)}};
+        }
+        if (request.tag() != fc::ClientMessage::START_SCAN_REQUEST ||
+            script == FcScript::NeverStarts) {
+            return {};
+        }
+        fc::ServerMessage started;
+        started.set_tag(fc::ServerMessage::START_SCAN_RESPONSE);
+        started.set_task_id(kScriptTaskId);
+        switch (script) {
+        case FcScript::Refuses:
+            started.set_task_id(0);
+            started.mutable_error()->set_code(nv::EC_NOT_IMPLEMENTED);
+            return {{frameOf(started)}};
+        case FcScript::DiesAfterStart:
+            return {{frameOf(started), true}};
+        case FcScript::NeverFinishes:
+        case FcScript::IgnoresInterrupt:
+            return {{frameOf(started)}, {frameOf(scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING))}};
+        case FcScript::RunsScan: {
+            fc::ServerMessage finished = scanInfo(kScriptTaskId, fc::SCAN_STATE_FINISHED, 3);
+            nv::FileThreat* threat = finished.mutable_info(0)->add_threat();
+            threat->set_threat_id(1);
+            threat->set_detection_time(1);
+            threat->mutable_report()->set_object("/srv/a/eicar.com");
+            threat->mutable_stat()->set_dev(1);
+            threat->mutable_stat()->set_ino(2);
+            threat->set_origin(nv::APP_FILE_CHECK);
+            threat->set_origin_pid(1);
+            // Another client's task finishing first must not end this run.
+            return {{frameOf(started)},
+                    {frameOf(scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING, 1))},
+                    {frameOf(scanInfo(kScriptTaskId + 1, fc::SCAN_STATE_FINISHED, 9))},
+                    {frameOf(finished)}};
+        }
+        case FcScript::NeverStarts:
+            break;
+        }
+        return {};
+    };
+}
+
+RunnerProcess::RunnerProcess(const QString& home) : m_home(home) {}
+
+void RunnerProcess::writeSchedule(const QVariantMap& selection, const QVariantMap& custom)
+{
+    QSettings settings(QDir(m_home).filePath("config/norvo/norvo-gui.conf"), QSettings::IniFormat);
+    settings.setValue("Scan/ScheduleScanType", "CustomScan");
+    settings.setValue("Scan/SchedulePersistentPaths", selection);
+    settings.setValue("Scan/ScheduleCustomPaths", custom);
+}
+
+void RunnerProcess::start(const QByteArray& configdSocket)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("NRV_PUBLIC_SOCKET", QString::fromLocal8Bit(configdSocket));
+    env.insert("XDG_CONFIG_HOME", QDir(m_home).filePath("config"));
+    env.insert("XDG_RUNTIME_DIR", m_home);
+    env.insert("QT_LOGGING_RULES", "*.debug=true");
+    m_process.setProcessEnvironment(env);
+    m_process.start(QStringLiteral(NORVO_SCANNER), {});
+    QVERIFY(m_process.waitForStarted());
+}
+
+RunnerProcess::Result RunnerProcess::finish(int timeoutMs)
+{
+    Result run;
+    run.pid = m_process.processId();
+    run.ended = m_process.waitForFinished(timeoutMs);
+    if (!run.ended) {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    run.exitCode = m_process.exitCode();
+    run.exitStatus = m_process.exitStatus();
+    run.lines = QString::fromLocal8Bit(m_process.readAllStandardError())
+                    .split('\n', Qt::SkipEmptyParts);
+    return run;
+}

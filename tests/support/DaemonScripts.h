@@ -1,0 +1,71 @@
+#pragma once
+
+// Scripted daemons for the end-to-end tests, and the runner as a child process.
+
+#include "ScriptedPeer.h"
+#include "configd_public_ipc.pb.h"
+#include "fcheck_client_ipc.pb.h"
+#include "linux_gui_config.pb.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <QVariantMap>
+
+constexpr quint32 kScriptTaskId = 7;
+constexpr quint32 kScriptRevision = 5;
+
+template <typename Message>
+Message parsed(const QByteArray& body)
+{
+    Message message;
+    message.ParseFromArray(body.constData(), int(body.size()));
+    return message;
+}
+
+nv::Configd2PublicMessage configdReply(nv::Configd2PublicMessage::MessageTag tag);
+fc::ServerMessage scanInfo(quint32 taskId, fc::ScanState state, quint64 scanned = 0);
+
+// How the scripted configuration daemon behaves.
+struct ConfigdScript {
+    nv::LinuxGUIConfig config;
+    QString fcPath;
+    nv::ErrorCode fcheckError = nv::EC_OK; // EC_OK: answer with the path
+};
+ScriptedPeer::Responder configdResponder(const ConfigdScript& script);
+
+// How the scripted file-check daemon answers the scan request, and an interruption.
+enum class FcScript {
+    RunsScan,       // task 7 runs, another task finishes, then task 7 finishes with a threat
+    Refuses,        // the start is answered with an error
+    DiesAfterStart, // the connection closes after the start answer
+    NeverFinishes,  // task 7 runs; an interruption is answered
+    IgnoresInterrupt, // task 7 runs; an interruption gets no answer
+    NeverStarts,    // the scan request gets no answer
+};
+ScriptedPeer::Responder fcResponder(FcScript script);
+
+// The runner as a separate process, with its own settings and runtime directory under `home`.
+class RunnerProcess
+{
+public:
+    struct Result {
+        int exitCode = -1;
+        QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+        bool ended = false;
+        QStringList lines;
+        qint64 pid = 0;
+    };
+
+    explicit RunnerProcess(const QString& home);
+
+    // A custom schedule in the settings file the runner reads.
+    void writeSchedule(const QVariantMap& selection, const QVariantMap& custom);
+    void start(const QByteArray& configdSocket);
+    qint64 pid() const { return m_process.processId(); }
+    // Waits for the runner to end by itself; kills it after `timeoutMs`.
+    Result finish(int timeoutMs = 20000);
+
+private:
+    QString m_home;
+    QProcess m_process;
+};

@@ -1,0 +1,217 @@
+// The real runner as a separate process against scripted daemons, each run with its own sockets,
+// settings and runtime directory.
+
+#include "DaemonScripts.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <unistd.h>
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void wholeRun();
+    void endings_data();
+    void endings();
+    void configdClosesDuringRun();
+    void noConfigurationDaemon_data();
+    void noConfigurationDaemon();
+
+private:
+    QString socketPath(const char* name) const { return m_dir->filePath(QLatin1String(name)); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestEndToEnd::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestEndToEnd::wholeRun()
+{
+    RunnerProcess runner(m_dir->path());
+    runner.writeSchedule({{"MBR", true}}, {{"/srv/b", true}, {"/srv/a", true}, {"/srv/c", false}});
+    ConfigdScript script;
+    script.fcPath = socketPath("fc");
+    script.config.set_auto_applying(true);
+    script.config.set_on_known_virus(nv::FILE_ACTION_QUARANTINE);
+    script.config.set_check_emails(true);
+    script.config.set_scan_timeout(3000);
+    script.config.mutable_excluded_path()->add_path("/srv/a/skip");
+    ScriptedPeer configd(socketPath("configd"), configdResponder(script));
+    ScriptedPeer filecheck(script.fcPath, fcResponder(FcScript::RunsScan));
+
+    runner.start(QFile::encodeName(configd.path()));
+    const auto run = runner.finish();
+    QVERIFY2(run.ended, qPrintable(run.lines.join('\n')));
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 0);
+
+    // What the configuration daemon saw, in order.
+    const QList<QByteArray> toConfigd = configd.received();
+    QCOMPARE(toConfigd.size(), 4);
+    const auto subscribe = parsed<nv::Public2ConfigdMessage>(toConfigd[0]);
+    QCOMPARE(subscribe.tag(), nv::Public2ConfigdMessage::SUBSCRIBE_TO_CONFIG);
+    QCOMPARE(subscribe.app(), nv::APP_LINUX_GUI);
+    QCOMPARE(subscribe.uid(), getuid());
+    QVERIFY(!subscribe.has_token());
+    QCOMPARE(toConfigd[1], toConfigd[0]);
+    const auto myInfo = parsed<nv::Public2ConfigdMessage>(toConfigd[2]);
+    QCOMPARE(myInfo.tag(), nv::Public2ConfigdMessage::MY_INFO_NOTIFICATION);
+    QCOMPARE(myInfo.app(), nv::APP_LINUX_GUI);
+    QCOMPARE(qint64(myInfo.pid()), run.pid);
+    QCOMPARE(myInfo.config_revision(), kScriptRevision);
+    QCOMPARE(QString::fromStdString(myInfo.info().exe_path()), QStringLiteral(NORVO_SCANNER));
+    QCOMPARE(myInfo.info().uid(), getuid());
+    const auto getFc = parsed<nv::Public2ConfigdMessage>(toConfigd[3]);
+    QCOMPARE(getFc.tag(), nv::Public2ConfigdMessage::GET_FCHECK_REQUEST);
+    QCOMPARE(getFc.uid(), getuid());
+
+    // What the file-check daemon saw, in order.
+    const QList<QByteArray> toFc = filecheck.received();
+    QCOMPARE(toFc.size(), 2);
+    const auto subscribeInfo = parsed<fc::ClientMessage>(toFc[0]);
+    QCOMPARE(subscribeInfo.tag(), fc::ClientMessage::SUBSCRIBE_TO_SCAN_INFO);
+    QCOMPARE(subscribeInfo.serial(), 1u);
+    QCOMPARE(subscribeInfo.info_options().progress_interval_ms(), 200u);
+    QVERIFY(subscribeInfo.info_options().report_threats());
+    const auto scan = parsed<fc::ClientMessage>(toFc[1]);
+    QCOMPARE(scan.tag(), fc::ClientMessage::START_SCAN_REQUEST);
+    QCOMPARE(scan.serial(), 2u);
+    QVERIFY(!scan.has_token());
+    const fc::ScanRequest& request = scan.scan_request();
+    QCOMPARE(request.origin(), nv::APP_LINUX_GUI);
+    QCOMPARE(qint64(request.origin_pid()), run.pid);
+    QCOMPARE(request.comment(), std::string("3"));
+    QCOMPARE(request.included_path_size(), 2);
+    QCOMPARE(request.included_path(0), std::string("/srv/a"));
+    QCOMPARE(request.included_path(1), std::string("/srv/b"));
+    QCOMPARE(request.excluded_path_size(), 1);
+    QCOMPARE(request.excluded_path(0), std::string("/srv/a/skip"));
+    QCOMPARE(request.boot_dev_path_size(), 1);
+    QCOMPARE(request.boot_dev_path(0), std::string("*"));
+    QVERIFY(request.has_scan_processes() && !request.scan_processes());
+    QCOMPARE(request.scan_timeout_ms(), 3000u);
+    QCOMPARE(request.mail_max_level(), 8u);
+    QCOMPARE(request.archive_max_level(), 0u);
+    QCOMPARE(request.actions().on_known_virus(), nv::FILE_ACTION_QUARANTINE);
+
+    QCOMPARE(run.lines.mid(0, 2), (QStringList{"ConfigD is connected",
+                                                "\"ConfigD -> APP_CONFIG_NOTIFICATION\""}));
+    QVERIFY(run.lines.contains(QStringLiteral("\"ConfigD -> GET_FCHECK_RESPONSE: %1\"")
+                                   .arg(script.fcPath)));
+    QVERIFY(run.lines.contains(QStringLiteral("Socket path =  \"%1\"").arg(script.fcPath)));
+    QVERIFY(run.lines.contains("\"Filecheck -> START_SCAN_RESPONSE (task id = 7)\""));
+    QCOMPARE(run.lines.last(), QStringLiteral("Scheduled scan finished: task 7, final status 0 "
+                                              "(Success), files scanned: 3, threats found: 1"));
+}
+
+void TestEndToEnd::endings_data()
+{
+    QTest::addColumn<int>("fcheckError");
+    QTest::addColumn<int>("rightStartScanner"); // -1: absent
+    QTest::addColumn<int>("fcScript");
+    QTest::addColumn<int>("fcMessages"); // requests the file-check daemon receives
+    QTest::addColumn<QStringList>("lastLines");
+
+    const int runs = int(FcScript::RunsScan);
+    const QString summary = QStringLiteral("Scheduled scan finished: task 7, final status 0 "
+                                           "(Success), files scanned: 3, threats found: 1");
+    QTest::newRow("file-check path refused")
+        << int(nv::EC_NO_FILE_CHECK) << -1 << runs << 0
+        << QStringList{"\"ConfigD -> GET_FCHECK_RESPONSE ERROR: 120\"", "Socket path =  \"\"",
+                       "Filecheck socket error: 2"};
+    QTest::newRow("scanner not allowed")
+        << 0 << 0 << runs << 1
+        << QStringList{"Scheduled scan cannot be started due to central protection server "
+                       "restrictions"};
+    QTest::newRow("scanner explicitly allowed") << 0 << 1 << runs << 2 << QStringList{summary};
+    QTest::newRow("file-check refuses the scan")
+        << 0 << -1 << int(FcScript::Refuses) << 2
+        << QStringList{"\"Filecheck -> START_SCAN_RESPONSE (task id = 0)\"",
+                       "Scheduled scan refused by norvo-filecheck: error 65 (Feature not "
+                       "implemented)"};
+    QTest::newRow("file-check dies during the scan")
+        << 0 << -1 << int(FcScript::DiesAfterStart) << 2
+        << QStringList{"\"Filecheck -> START_SCAN_RESPONSE (task id = 7)\"",
+                       "Filecheck socket error: 1",
+                       "Scheduled scan ended: connection to norvo-filecheck lost"};
+}
+
+void TestEndToEnd::endings()
+{
+    QFETCH(int, fcheckError);
+    QFETCH(int, rightStartScanner);
+    QFETCH(int, fcScript);
+    QFETCH(int, fcMessages);
+    QFETCH(QStringList, lastLines);
+
+    RunnerProcess runner(m_dir->path());
+    runner.writeSchedule({}, {{"/srv", true}});
+    ConfigdScript script;
+    script.fcPath = socketPath("fc");
+    script.fcheckError = nv::ErrorCode(fcheckError);
+    if (rightStartScanner >= 0) {
+        script.config.set_right_start_scanner(rightStartScanner == 1);
+    }
+    ScriptedPeer configd(socketPath("configd"), configdResponder(script));
+    ScriptedPeer filecheck(script.fcPath, fcResponder(FcScript(fcScript)));
+
+    runner.start(QFile::encodeName(configd.path()));
+    const auto run = runner.finish();
+    QVERIFY2(run.ended, qPrintable(run.lines.join('\n')));
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.lines.mid(run.lines.size() - lastLines.size()) == lastLines,
+             qPrintable(run.lines.join('\n')));
+    QCOMPARE(filecheck.received().size(), fcMessages);
+}
+
+void TestEndToEnd::configdClosesDuringRun()
+{
+    RunnerProcess runner(m_dir->path());
+    runner.writeSchedule({}, {{"/srv", true}});
+    ConfigdScript script;
+    script.fcPath = socketPath("fc");
+    ScriptedPeer configd(socketPath("configd"), configdResponder(script));
+    ScriptedPeer filecheck(script.fcPath, fcResponder(FcScript::NeverFinishes));
+
+    runner.start(QFile::encodeName(configd.path()));
+    QVERIFY(filecheck.waitForReceived(2));
+    configd.closeAll();
+    const auto run = runner.finish();
+    QVERIFY2(run.ended, qPrintable(run.lines.join('\n')));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.lines.last(), QStringLiteral("Error =  QLocalSocket::PeerClosedError"));
+}
+
+void TestEndToEnd::noConfigurationDaemon_data()
+{
+    QTest::addColumn<bool>("emptyVariable");
+    QTest::newRow("nothing listens at the path") << false;
+    QTest::newRow("empty variable selects the default path") << true;
+}
+
+void TestEndToEnd::noConfigurationDaemon()
+{
+    QFETCH(bool, emptyVariable);
+    if (emptyVariable && QFile::exists("/var/run/.norvo.public")) {
+        QSKIP("a configuration daemon socket exists at the default path");
+    }
+    RunnerProcess runner(m_dir->path());
+    runner.start(emptyVariable ? QByteArray("") : QFile::encodeName(socketPath("none")));
+    const auto run = runner.finish();
+    QVERIFY(run.ended);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.lines, (QStringList{"Error =  QLocalSocket::ServerNotFoundError",
+                                     "ConfigD connection problem"}));
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
