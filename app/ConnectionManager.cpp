@@ -123,7 +123,8 @@ bool ConnectionManager::scan()
 {
     const nv::LinuxGUIConfig config = Inventory::instance()->config();
     if (config.has_right_start_scanner() && !config.right_start_scanner()) {
-        qDebug() << "Scheduled scan cannot be started due to central protection server restrictions";
+        qDebug()
+            << "Scheduled scan cannot be started due to central protection server restrictions";
         return false;
     }
     const QSharedPointer<ScanTask> task(new ScanTask(ScanTask::ScheduledScan));

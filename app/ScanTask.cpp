@@ -11,10 +11,23 @@
 namespace {
 
 const char* const kBuiltInSystemPaths[] = {
-    "/bin",           "/sbin",     "/usr/bin",   "/usr/sbin",       "/usr/local/bin",
-    "/usr/local/sbin", "/lib",     "/usr/lib",   "/usr/local/lib",  "/opt",
-    "/boot",          "/lib32",    "/lib64",     "/usr/lib32",      "/usr/lib64",
-    "/usr/local/lib32", "/usr/local/lib64",
+    "/bin",
+    "/sbin",
+    "/usr/bin",
+    "/usr/sbin",
+    "/usr/local/bin",
+    "/usr/local/sbin",
+    "/lib",
+    "/usr/lib",
+    "/usr/local/lib",
+    "/opt",
+    "/boot",
+    "/lib32",
+    "/lib64",
+    "/usr/lib32",
+    "/usr/lib64",
+    "/usr/local/lib32",
+    "/usr/local/lib64",
 };
 
 const QMetaEnum& scanTypeEnum()
@@ -52,8 +65,7 @@ ScanTask::ScanTask(ScanType type) : m_scanType(type)
     completeByType();
 }
 
-ScanTask::ScanTask(ScanType type, const QStringList& paths, bool scanMbr,
-                   bool scanRunningProcesses)
+ScanTask::ScanTask(ScanType type, const QStringList& paths, bool scanMbr, bool scanRunningProcesses)
     : m_scanType(type), m_paths(resolveSymLinks(paths)), m_scanMbr(scanMbr),
       m_scanRunningProcesses(scanRunningProcesses)
 {
@@ -95,8 +107,8 @@ void ScanTask::addExpressTargets()
 void ScanTask::applySchedule()
 {
     const Settings& settings = Settings::instance();
-    const int type = scanTypeFromString(
-        settings.value(Settings::ScheduleScanType, Settings::Scan).toString());
+    const int type =
+        scanTypeFromString(settings.value(Settings::ScheduleScanType, Settings::Scan).toString());
     switch (type) {
     case FullScan:
         addFullTargets();

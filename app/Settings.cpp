@@ -37,9 +37,8 @@ void Settings::setValue(const QVariant& value, Key key, Section section)
 
 QString Settings::keyPath(Section section, Key key) const
 {
-    return QStringLiteral("%1/%2")
-        .arg(QLatin1String(m_sectionEnum.valueToKey(section)),
-             QLatin1String(m_keyEnum.valueToKey(key)));
+    return QStringLiteral("%1/%2").arg(QLatin1String(m_sectionEnum.valueToKey(section)),
+                                       QLatin1String(m_keyEnum.valueToKey(key)));
 }
 
 QVariant Settings::defaultValue(Section section, Key key) const

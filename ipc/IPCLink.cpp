@@ -62,7 +62,8 @@ void IPCLink::send(const google::protobuf::Message& message)
     QByteArray frame(qsizetype(kPrefixBytes + size), Qt::Uninitialized);
     const quint32 length = quint32(size);
     memcpy(frame.data(), &length, kPrefixBytes);
-    message.SerializeWithCachedSizesToArray(reinterpret_cast<uint8_t*>(frame.data()) + kPrefixBytes);
+    message.SerializeWithCachedSizesToArray(reinterpret_cast<uint8_t*>(frame.data()) +
+                                            kPrefixBytes);
     socket->write(frame);
     socket->flush();
 }

@@ -59,8 +59,7 @@ void TestConnectionManager::silentStep_data()
     QTest::newRow("first subscription unanswered")
         << 0 << QStringList{"ConfigD is connected", "ConfigD problem"};
     QTest::newRow("second subscription unanswered")
-        << 1
-        << QStringList{"ConfigD is connected", "\"ConfigD -> APP_CONFIG_NOTIFICATION\""};
+        << 1 << QStringList{"ConfigD is connected", "\"ConfigD -> APP_CONFIG_NOTIFICATION\""};
     QTest::newRow("file-check path unanswered")
         << 2
         << QStringList{"ConfigD is connected", "\"ConfigD -> APP_CONFIG_NOTIFICATION\"",

@@ -102,10 +102,10 @@ void TestEndToEnd::wholeRun()
     QCOMPARE(request.archive_max_level(), 0u);
     QCOMPARE(request.actions().on_known_virus(), nv::FILE_ACTION_QUARANTINE);
 
-    QCOMPARE(run.lines.mid(0, 2), (QStringList{"ConfigD is connected",
-                                                "\"ConfigD -> APP_CONFIG_NOTIFICATION\""}));
-    QVERIFY(run.lines.contains(QStringLiteral("\"ConfigD -> GET_FCHECK_RESPONSE: %1\"")
-                                   .arg(script.fcPath)));
+    QCOMPARE(run.lines.mid(0, 2),
+             (QStringList{"ConfigD is connected", "\"ConfigD -> APP_CONFIG_NOTIFICATION\""}));
+    QVERIFY(run.lines.contains(
+        QStringLiteral("\"ConfigD -> GET_FCHECK_RESPONSE: %1\"").arg(script.fcPath)));
     QVERIFY(run.lines.contains(QStringLiteral("Socket path =  \"%1\"").arg(script.fcPath)));
     QVERIFY(run.lines.contains("\"Filecheck -> START_SCAN_RESPONSE (task id = 7)\""));
     QCOMPARE(run.lines.last(), QStringLiteral("Scheduled scan finished: task 7, final status 0 "

@@ -67,8 +67,8 @@ void TestIPCLink::frameReader_data()
     QTest::newRow("body over several reads")
         << Chunks{lengthPrefix(5) + "al", "p", "ha"} << Counts{0, 0, 1} << Chunks{a} << 0;
     QTest::newRow("three bytes of a prefix wait for the fourth")
-        << Chunks{lengthPrefix(5).left(3), lengthPrefix(5).mid(3) + a} << Counts{0, 1}
-        << Chunks{a} << 0;
+        << Chunks{lengthPrefix(5).left(3), lengthPrefix(5).mid(3) + a} << Counts{0, 1} << Chunks{a}
+        << 0;
     QTest::newRow("zero length delivers nothing")
         << Chunks{lengthPrefix(0) + frameOf(b)} << Counts{1} << Chunks{b} << 0;
     QTest::newRow("complete frame then a partial one")
@@ -147,9 +147,10 @@ void TestIPCLink::oversizedFrameDropsConnection()
     LogCapture log;
     pair.peerWrite(lengthPrefix(IPCLink::kMaxFrameBytes + 1) + "x");
     link.dataReceived();
-    QCOMPARE(log.lines(QtWarningMsg),
-             QStringList{QStringLiteral(
-                 "Frame of 67108865 bytes exceeds the limit of 67108864 bytes, connection dropped")});
+    QCOMPARE(
+        log.lines(QtWarningMsg),
+        QStringList{QStringLiteral(
+            "Frame of 67108865 bytes exceeds the limit of 67108864 bytes, connection dropped")});
     QCOMPARE(pair.client()->state(), QLocalSocket::UnconnectedState);
     QCOMPARE(errors.size(), 1);
     QCOMPARE(errors.first().first().value<QLocalSocket::LocalSocketError>(),

@@ -10,10 +10,22 @@
 
 namespace {
 
-const QStringList kBuiltIn{"/bin",           "/sbin",           "/usr/bin",      "/usr/sbin",
-                           "/usr/local/bin", "/usr/local/sbin", "/lib",          "/usr/lib",
-                           "/usr/local/lib", "/opt",            "/boot",         "/lib32",
-                           "/lib64",         "/usr/lib32",      "/usr/lib64",    "/usr/local/lib32",
+const QStringList kBuiltIn{"/bin",
+                           "/sbin",
+                           "/usr/bin",
+                           "/usr/sbin",
+                           "/usr/local/bin",
+                           "/usr/local/sbin",
+                           "/lib",
+                           "/usr/lib",
+                           "/usr/local/lib",
+                           "/opt",
+                           "/boot",
+                           "/lib32",
+                           "/lib64",
+                           "/usr/lib32",
+                           "/usr/lib64",
+                           "/usr/local/lib32",
                            "/usr/local/lib64"};
 
 QStringList userDirs()
@@ -24,7 +36,8 @@ QStringList userDirs()
 const QString kUnrecognized = QStringLiteral("Scan task by shedule: Unrecognized scan type");
 
 // The schedule as the front-end stores it; an invalid variant leaves the key unset.
-struct Schedule {
+struct Schedule
+{
     QVariant type;
     QVariantMap persistent;
     QVariantMap custom;
@@ -85,8 +98,7 @@ void TestScanTask::schedule_data()
         << kBuiltIn + QStringList{"/home/u/bin"} + userDirs() << true << true << false;
     QTest::newRow("exact-string duplicates only")
         << Schedule{} << QByteArray("/usr/bin/:/x:/x:/tmp")
-        << kBuiltIn + QStringList{"/usr/bin/", "/x", "/tmp"} + userDirs() << true << true
-        << false;
+        << kBuiltIn + QStringList{"/usr/bin/", "/x", "/tmp"} + userDirs() << true << true << false;
     QTest::newRow("PATH unset adds nothing")
         << Schedule{} << QByteArray() << express << true << true << false;
     QTest::newRow("empty and relative PATH entries are no targets")
@@ -109,8 +121,8 @@ void TestScanTask::schedule_data()
         << Schedule{QStringLiteral("CustomScan"), {}, {}} << plainPath << QStringList{} << false
         << false << false;
     QTest::newRow("ScheduledScan is no schedule type")
-        << Schedule{QStringLiteral("ScheduledScan"), {}, {}} << plainPath << QStringList{}
-        << false << false << true;
+        << Schedule{QStringLiteral("ScheduledScan"), {}, {}} << plainPath << QStringList{} << false
+        << false << true;
     QTest::newRow("names are case-sensitive")
         << Schedule{QStringLiteral("fullscan"), {}, {}} << plainPath << QStringList{} << false
         << false << true;

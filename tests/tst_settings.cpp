@@ -52,12 +52,12 @@ void TestSettings::defaults_data()
     QTest::newRow("General/Size") << Settings::General << Settings::Size
                                   << QVariant(QSize(400, 350));
     QTest::newRow("General/Pos") << Settings::General << Settings::Pos << QVariant(QPoint(0, 0));
-    QTest::newRow("General/IsMinSize") << Settings::General << Settings::IsMinSize
-                                       << QVariant(true);
+    QTest::newRow("General/IsMinSize")
+        << Settings::General << Settings::IsMinSize << QVariant(true);
     QTest::newRow("General/FileDialogHistory")
         << Settings::General << Settings::FileDialogHistory << none;
-    QTest::newRow("Scan/PersistentPaths") << Settings::Scan << Settings::PersistentPaths
-                                          << emptyText;
+    QTest::newRow("Scan/PersistentPaths")
+        << Settings::Scan << Settings::PersistentPaths << emptyText;
     QTest::newRow("Scan/CustomPaths") << Settings::Scan << Settings::CustomPaths << emptyText;
     QTest::newRow("Scan/ExcludedPaths") << Settings::Scan << Settings::ExcludedPaths
                                         << QVariant(QStringList{QStringLiteral("/proc")});
@@ -65,16 +65,15 @@ void TestSettings::defaults_data()
         << Settings::Scan << Settings::SchedulePersistentPaths << emptyText;
     QTest::newRow("Scan/ScheduleCustomPaths")
         << Settings::Scan << Settings::ScheduleCustomPaths << emptyText;
-    QTest::newRow("Scan/HasSchedule") << Settings::Scan << Settings::HasSchedule
-                                      << QVariant(false);
-    QTest::newRow("Scan/ScheduleTime") << Settings::Scan << Settings::ScheduleTime
-                                       << QVariant(QTime(2, 0));
-    QTest::newRow("Scan/ScheduleDays") << Settings::Scan << Settings::ScheduleDays
-                                       << QVariant(QVariantList{7});
-    QTest::newRow("Scan/ScheduleScanType") << Settings::Scan << Settings::ScheduleScanType
-                                           << QVariant(QStringLiteral("ExpressScan"));
-    QTest::newRow("Scan/ScheduleWeek") << Settings::Scan << Settings::ScheduleWeek
-                                       << QVariant(QStringLiteral("1"));
+    QTest::newRow("Scan/HasSchedule") << Settings::Scan << Settings::HasSchedule << QVariant(false);
+    QTest::newRow("Scan/ScheduleTime")
+        << Settings::Scan << Settings::ScheduleTime << QVariant(QTime(2, 0));
+    QTest::newRow("Scan/ScheduleDays")
+        << Settings::Scan << Settings::ScheduleDays << QVariant(QVariantList{7});
+    QTest::newRow("Scan/ScheduleScanType")
+        << Settings::Scan << Settings::ScheduleScanType << QVariant(QStringLiteral("ExpressScan"));
+    QTest::newRow("Scan/ScheduleWeek")
+        << Settings::Scan << Settings::ScheduleWeek << QVariant(QStringLiteral("1"));
     QTest::newRow("Scan/Sound") << Settings::Scan << Settings::Sound << none;
     QTest::newRow("ES/ProxyUsed") << Settings::ES << Settings::ProxyUsed << QVariant(false);
     QTest::newRow("ES/Host") << Settings::ES << Settings::Host << emptyText;
@@ -111,7 +110,8 @@ void TestSettings::setValueLogsPath()
 {
     LogCapture log;
     Settings::instance().setValue(QTime(23, 30), Settings::ScheduleTime, Settings::Scan);
-    QCOMPARE(log.lines(), QStringList{QStringLiteral("Set local settings :  \"Scan/ScheduleTime\"")});
+    QCOMPARE(log.lines(),
+             QStringList{QStringLiteral("Set local settings :  \"Scan/ScheduleTime\"")});
     QCOMPARE(Settings::instance().value(Settings::ScheduleTime, Settings::Scan),
              QVariant(QTime(23, 30)));
 }
@@ -127,7 +127,8 @@ void TestSettings::mapValuesRoundTrip()
     QCOMPARE(file.value(QStringLiteral("Scan/SchedulePersistentPaths")).toMap(), selection);
     QCOMPARE(Settings::instance().value(Settings::SchedulePersistentPaths, Settings::Scan).toMap(),
              selection);
-    QVERIFY(Settings::instance().value(Settings::ScheduleCustomPaths, Settings::Scan)
+    QVERIFY(Settings::instance()
+                .value(Settings::ScheduleCustomPaths, Settings::Scan)
                 .toMap()
                 .isEmpty());
 }

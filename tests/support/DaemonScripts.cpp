@@ -2,9 +2,11 @@
 
 #include "TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QSettings>
 #include <QTest>
+#include <csignal>
 
 using Reply = ScriptedPeer::Reply;
 using Replies = QList<Reply>;
@@ -130,6 +132,8 @@ void RunnerProcess::start(const QByteArray& configdSocket)
     env.insert("XDG_RUNTIME_DIR", m_home);
     env.insert("QT_LOGGING_RULES", "*.debug=true");
     m_process.setProcessEnvironment(env);
+    // Everything the runner says goes to its standard error.
+    m_process.setReadChannel(QProcess::StandardError);
     m_process.start(QStringLiteral(NORVO_SCANNER), {});
     QVERIFY(m_process.waitForStarted());
 }
@@ -145,7 +149,27 @@ RunnerProcess::Result RunnerProcess::finish(int timeoutMs)
     }
     run.exitCode = m_process.exitCode();
     run.exitStatus = m_process.exitStatus();
-    run.lines = QString::fromLocal8Bit(m_process.readAllStandardError())
-                    .split('\n', Qt::SkipEmptyParts);
+    m_log += m_process.readAllStandardError();
+    run.lines = QString::fromLocal8Bit(m_log).split('\n', Qt::SkipEmptyParts);
     return run;
+}
+
+bool RunnerProcess::waitForLine(const QString& fragment, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        m_log += m_process.readAllStandardError();
+        if (QString::fromLocal8Bit(m_log).contains(fragment)) {
+            return true;
+        }
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
+            return false;
+        }
+        m_process.waitForReadyRead(50);
+    }
+}
+
+void RunnerProcess::sendSignal(int signo)
+{
+    ::kill(pid_t(m_process.processId()), signo);
 }

@@ -14,8 +14,7 @@
 constexpr quint32 kScriptTaskId = 7;
 constexpr quint32 kScriptRevision = 5;
 
-template <typename Message>
-Message parsed(const QByteArray& body)
+template <typename Message> Message parsed(const QByteArray& body)
 {
     Message message;
     message.ParseFromArray(body.constData(), int(body.size()));
@@ -26,7 +25,8 @@ nv::Configd2PublicMessage configdReply(nv::Configd2PublicMessage::MessageTag tag
 fc::ServerMessage scanInfo(quint32 taskId, fc::ScanState state, quint64 scanned = 0);
 
 // How the scripted configuration daemon behaves.
-struct ConfigdScript {
+struct ConfigdScript
+{
     nv::LinuxGUIConfig config;
     QString fcPath;
     nv::ErrorCode fcheckError = nv::EC_OK; // EC_OK: answer with the path
@@ -35,12 +35,12 @@ ScriptedPeer::Responder configdResponder(const ConfigdScript& script);
 
 // How the scripted file-check daemon answers the scan request, and an interruption.
 enum class FcScript {
-    RunsScan,       // task 7 runs, another task finishes, then task 7 finishes with a threat
-    Refuses,        // the start is answered with an error
-    DiesAfterStart, // the connection closes after the start answer
-    NeverFinishes,  // task 7 runs; an interruption is answered
+    RunsScan,         // task 7 runs, another task finishes, then task 7 finishes with a threat
+    Refuses,          // the start is answered with an error
+    DiesAfterStart,   // the connection closes after the start answer
+    NeverFinishes,    // task 7 runs; an interruption is answered
     IgnoresInterrupt, // task 7 runs; an interruption gets no answer
-    NeverStarts,    // the scan request gets no answer
+    NeverStarts,      // the scan request gets no answer
 };
 ScriptedPeer::Responder fcResponder(FcScript script);
 
@@ -48,7 +48,8 @@ ScriptedPeer::Responder fcResponder(FcScript script);
 class RunnerProcess
 {
 public:
-    struct Result {
+    struct Result
+    {
         int exitCode = -1;
         QProcess::ExitStatus exitStatus = QProcess::CrashExit;
         bool ended = false;
@@ -62,10 +63,19 @@ public:
     void writeSchedule(const QVariantMap& selection, const QVariantMap& custom);
     void start(const QByteArray& configdSocket);
     qint64 pid() const { return m_process.processId(); }
+    // Waits until a log line containing `fragment` has been written.
+    bool waitForLine(const QString& fragment, int timeoutMs = 10000);
+    // True once the runner has ended, waiting up to `waitMs` for it.
+    bool hasEnded(int waitMs)
+    {
+        return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(waitMs);
+    }
+    void sendSignal(int signo);
     // Waits for the runner to end by itself; kills it after `timeoutMs`.
     Result finish(int timeoutMs = 20000);
 
 private:
     QString m_home;
     QProcess m_process;
+    QByteArray m_log; // what the runner wrote so far
 };

@@ -5,7 +5,8 @@
 #include <QLocalSocket>
 #include <QMutexLocker>
 
-struct ScriptedPeer::State {
+struct ScriptedPeer::State
+{
     Responder responder;
     mutable QMutex mutex;
     QList<QByteArray> received;
@@ -50,8 +51,7 @@ ScriptedPeer::~ScriptedPeer()
 {
     const auto state = m_state;
     QMetaObject::invokeMethod(
-        m_context.get(), [state] { delete state->server; },
-        Qt::BlockingQueuedConnection);
+        m_context.get(), [state] { delete state->server; }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
 }

@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
-#include <QString>
 #include <QObject>
+#include <QString>
 #include <QThread>
 #include <functional>
 #include <memory>
@@ -18,7 +18,8 @@ class QLocalSocket;
 class ScriptedPeer
 {
 public:
-    struct Reply {
+    struct Reply
+    {
         QByteArray bytes;
         bool close = false; // close the connection after writing
     };

@@ -6,7 +6,8 @@
 #include <cstring>
 
 namespace {
-struct CapturedLine {
+struct CapturedLine
+{
     QtMsgType type;
     QString text;
 };

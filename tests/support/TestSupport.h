@@ -21,7 +21,7 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    QStringList lines() const;           // every line, in order
+    QStringList lines() const;               // every line, in order
     QStringList lines(QtMsgType type) const; // only lines of one level
     void clear();
 

@@ -1,0 +1,289 @@
+// Unattended operation, with the real runner as a separate process: one run at a time, a stopped
+// run stops its scan, and the scan's progress shows in the log.
+
+#include "DaemonScripts.h"
+#include "TestSignature.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <csignal>
+
+namespace {
+
+// Both scripted daemons of one run, on sockets in `dir`.
+struct Daemons
+{
+    explicit Daemons(const QTemporaryDir& dir, FcScript fcScript)
+        : configd(dir.filePath("configd"), configdResponder(script(dir))),
+          filecheck(dir.filePath("fc"), fcResponder(fcScript))
+    {
+    }
+    static ConfigdScript script(const QTemporaryDir& dir)
+    {
+        ConfigdScript script;
+        script.fcPath = dir.filePath("fc");
+        return script;
+    }
+    QList<fc::ClientMessage> fcRequests(fc::ClientMessage::ClientMessageTag tag) const
+    {
+        QList<fc::ClientMessage> matching;
+        for (const QByteArray& body : filecheck.received()) {
+            const auto message = parsed<fc::ClientMessage>(body);
+            if (message.tag() == tag) {
+                matching << message;
+            }
+        }
+        return matching;
+    }
+
+    ScriptedPeer configd;
+    ScriptedPeer filecheck;
+};
+
+const QString kRunning = QStringLiteral("Scan progress: task 7 running");
+
+// A stand-in daemon as a process of its own, listening on `socket`.
+class StandIn
+{
+public:
+    StandIn(const QString& program, const QString& socket, const QStringList& arguments)
+    {
+        m_process.start(program, QStringList{"--socket", socket} + arguments);
+        QDeadlineTimer deadline(5000);
+        while (!QFileInfo(socket).exists() && !deadline.hasExpired()) {
+            QThread::msleep(10);
+        }
+    }
+    ~StandIn()
+    {
+        m_process.terminate();
+        m_process.waitForFinished();
+    }
+
+private:
+    QProcess m_process;
+};
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+} // namespace
+
+class TestScheduling : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void overlappingRunsScanOnce();
+    void lockOfKilledRunIsTakenOver();
+    void stopInterruptsTheScan_data();
+    void stopInterruptsTheScan();
+    void secondSignalEndsAtOnce();
+    void stopBeforeTheTaskIsKnown();
+    void standInScanFindsTheTestFile();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestScheduling::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestScheduling::overlappingRunsScanOnce()
+{
+    Daemons daemons(*m_dir, FcScript::NeverFinishes);
+    RunnerProcess first(m_dir->path());
+    RunnerProcess second(m_dir->path());
+    first.writeSchedule({}, {{"/srv", true}});
+    first.start(QFile::encodeName(daemons.configd.path()));
+    second.start(QFile::encodeName(daemons.configd.path()));
+
+    // The run that lost the lock ends on its own; the other one scans until it is stopped.
+    QElapsedTimer timer;
+    timer.start();
+    while (!first.hasEnded(20) && !second.hasEnded(20)) {
+        QVERIFY(timer.elapsed() < 10000);
+    }
+    const bool firstLost = first.hasEnded(0);
+    RunnerProcess& loser = firstLost ? first : second;
+    RunnerProcess& winner = firstLost ? second : first;
+    const qint64 winnerPid = winner.pid();
+    const auto lost = loser.finish();
+    QCOMPARE(lost.exitCode, 0);
+    QCOMPARE(lost.lines,
+             QStringList{QStringLiteral("Scheduled scan already running (pid %1), this run ends")
+                             .arg(winnerPid)});
+
+    QVERIFY(winner.waitForLine(kRunning));
+    daemons.configd.closeAll();
+    const auto won = winner.finish();
+    QCOMPARE(won.exitCode, 0);
+    QCOMPARE(daemons.configd.connections(), 1);
+    QCOMPARE(daemons.fcRequests(fc::ClientMessage::START_SCAN_REQUEST).size(), 1);
+}
+
+void TestScheduling::lockOfKilledRunIsTakenOver()
+{
+    Daemons daemons(*m_dir, FcScript::NeverFinishes);
+    RunnerProcess killed(m_dir->path());
+    killed.writeSchedule({}, {{"/srv", true}});
+    killed.start(QFile::encodeName(daemons.configd.path()));
+    QVERIFY(killed.waitForLine(kRunning));
+    killed.sendSignal(SIGKILL);
+    killed.finish();
+    QVERIFY(QFile::exists(m_dir->filePath("norvo-scheduled-scan.lock")));
+
+    RunnerProcess next(m_dir->path());
+    next.start(QFile::encodeName(daemons.configd.path()));
+    QVERIFY(next.waitForLine(kRunning));
+    daemons.configd.closeAll();
+    const auto run = next.finish();
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(daemons.fcRequests(fc::ClientMessage::START_SCAN_REQUEST).size(), 2);
+    QVERIFY(!run.lines.join('\n').contains("already running"));
+}
+
+void TestScheduling::stopInterruptsTheScan_data()
+{
+    QTest::addColumn<int>("signo");
+    QTest::addColumn<int>("fcScript");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("waitsForTheBound");
+
+    const int answers = int(FcScript::NeverFinishes);
+    QTest::newRow("SIGTERM, interruption confirmed")
+        << SIGTERM << answers << "Scheduled scan stopped by SIGTERM: task 7 interrupted" << false;
+    QTest::newRow("SIGINT") << SIGINT << answers
+                            << "Scheduled scan stopped by SIGINT: task 7 interrupted" << false;
+    QTest::newRow("SIGHUP") << SIGHUP << answers
+                            << "Scheduled scan stopped by SIGHUP: task 7 interrupted" << false;
+    QTest::newRow("SIGTERM, daemon never answers")
+        << SIGTERM << int(FcScript::IgnoresInterrupt)
+        << "Scheduled scan stopped by SIGTERM: task 7 interruption not confirmed by "
+           "norvo-filecheck"
+        << true;
+}
+
+void TestScheduling::stopInterruptsTheScan()
+{
+    QFETCH(int, signo);
+    QFETCH(int, fcScript);
+    QFETCH(QString, line);
+    QFETCH(bool, waitsForTheBound);
+
+    Daemons daemons(*m_dir, FcScript(fcScript));
+    RunnerProcess runner(m_dir->path());
+    runner.writeSchedule({}, {{"/srv", true}});
+    runner.start(QFile::encodeName(daemons.configd.path()));
+    QVERIFY(runner.waitForLine(kRunning));
+    QElapsedTimer timer;
+    timer.start();
+    runner.sendSignal(signo);
+    const auto run = runner.finish();
+    const qint64 elapsed = timer.elapsed();
+
+    QVERIFY(run.ended);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.lines.last(), line);
+    // The bound of the interruption wait is two seconds.
+    QVERIFY2(waitsForTheBound ? elapsed >= 1900 && elapsed < 5000 : elapsed < 1900,
+             qPrintable(QString::number(elapsed)));
+
+    const auto interrupts = daemons.fcRequests(fc::ClientMessage::INTERRUPT_SCAN_REQUEST);
+    QCOMPARE(interrupts.size(), 1);
+    const fc::ClientMessage& interrupt = interrupts.first();
+    QCOMPARE(interrupt.task_id(), kScriptTaskId);
+    QVERIFY(!interrupt.has_token());
+    QVERIFY(!interrupt.has_serial());
+    QCOMPARE(interrupt.scan_request().origin(), nv::APP_LINUX_GUI);
+    QCOMPARE(qint64(interrupt.scan_request().origin_pid()), run.pid);
+    QCOMPARE(interrupt.scan_request().included_path_size(), 0);
+}
+
+void TestScheduling::secondSignalEndsAtOnce()
+{
+    Daemons daemons(*m_dir, FcScript::IgnoresInterrupt);
+    RunnerProcess runner(m_dir->path());
+    runner.writeSchedule({}, {{"/srv", true}});
+    runner.start(QFile::encodeName(daemons.configd.path()));
+    QVERIFY(runner.waitForLine(kRunning));
+    QElapsedTimer timer;
+    timer.start();
+    runner.sendSignal(SIGTERM);
+    QVERIFY(daemons.filecheck.waitForReceived(3));
+    runner.sendSignal(SIGINT);
+    const auto run = runner.finish();
+    QVERIFY(timer.elapsed() < 1900);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.lines.last(), QStringLiteral("Scheduled scan stopped by SIGINT: task 7 "
+                                              "interruption requested, not waiting for "
+                                              "norvo-filecheck"));
+}
+
+void TestScheduling::stopBeforeTheTaskIsKnown()
+{
+    Daemons daemons(*m_dir, FcScript::NeverStarts);
+    RunnerProcess runner(m_dir->path());
+    runner.writeSchedule({}, {{"/srv", true}});
+    runner.start(QFile::encodeName(daemons.configd.path()));
+    QVERIFY(daemons.filecheck.waitForReceived(2));
+    // The request is out, but the daemon has not named the task yet.
+    QVERIFY(runner.waitForLine("Scan request:"));
+    runner.sendSignal(SIGTERM);
+    const auto run = runner.finish();
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.lines.last(),
+             QStringLiteral("Scheduled scan stopped by SIGTERM before norvo-filecheck started it"));
+    QVERIFY(daemons.fcRequests(fc::ClientMessage::INTERRUPT_SCAN_REQUEST).isEmpty());
+}
+
+void TestScheduling::standInScanFindsTheTestFile()
+{
+    const QDir tree(m_dir->filePath("tree"));
+    QVERIFY(tree.mkpath("docs"));
+    QVERIFY(writeFile(tree.filePath("docs/letter.txt"), "Dear neighbour"));
+    QVERIFY(writeFile(tree.filePath("docs/list.txt"), "milk, bread"));
+    QVERIFY(writeFile(tree.filePath("invoice.com"), testSignature()));
+
+    const QString fcSocket = m_dir->filePath("fc");
+    const QString configdSocket = m_dir->filePath("configd");
+    StandIn filecheck(QStringLiteral(NORVO_FILECHECK_SIM), fcSocket, {"--first-task-id", "7"});
+    StandIn configd(QStringLiteral(NORVO_CONFIGD_SIM), configdSocket,
+                    {"--fcheck-socket", fcSocket});
+
+    RunnerProcess runner(m_dir->path());
+    runner.writeSchedule({}, {{tree.path(), true}});
+    runner.start(QFile::encodeName(configdSocket));
+    const auto run = runner.finish();
+    QVERIFY2(run.ended, qPrintable(run.lines.join('\n')));
+    QCOMPARE(run.exitCode, 0);
+
+    // A short scan logs its progress once per state: the interval is far longer than the scan.
+    QStringList progress;
+    for (const QString& line : run.lines) {
+        if (line.startsWith("Scan progress:")) {
+            progress << line.section(',', 0, 0);
+        }
+    }
+    QCOMPARE(progress,
+             (QStringList{"Scan progress: task 7 running", "Scan progress: task 7 finished"}));
+    QCOMPARE(run.lines.last(), QStringLiteral("Scheduled scan finished: task 7, final status 0 "
+                                              "(Success), files scanned: 3, threats found: 1"));
+}
+
+QTEST_GUILESS_MAIN(TestScheduling)
+#include "tst_scheduling.moc"
