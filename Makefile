@@ -21,3 +21,40 @@ demo: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Robustness: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, a short run
+# of every fuzz target from its generated corpus, and the demo's run under valgrind.
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := frame_reader configd_dispatch fc_dispatch
+
+.PHONY: check-sanitize fuzz-build fuzz-smoke check-valgrind
+
+check-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) -DNORVO_SANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
+
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DNORVO_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target make_corpus $(addprefix fuzz_,$(FUZZ_TARGETS))
+	$(FUZZ_BUILD)/fuzz/make_corpus fuzz/corpus
+
+fuzz-smoke: fuzz-build
+	scripts/fuzz-run $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+check-valgrind: build
+	scripts/valgrind-run $(BUILD)
+
+# Benchmarks against their limits, in a Release build of their own: prints the table and writes
+# it to BENCHMARKS.md. Slow and sensitive to the machine's load, so never part of `make test`.
+BENCH_BUILD ?= build-bench
+
+.PHONY: bench
+
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DNORVO_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target norvo-bench
+	$(BENCH_BUILD)/bench/norvo-bench --report=BENCHMARKS.md

@@ -12,6 +12,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <optional>
 
 namespace {
 
@@ -22,6 +23,23 @@ QString errorText(nv::ErrorCode code)
 {
     const auto* value = nv::ErrorCode_descriptor()->FindValueByNumber(code);
     return value ? QString::fromStdString(value->options().GetExtension(nv::lex)) : QString();
+}
+
+// The configuration daemon's socket; none when the variable names no file that Qt can reach.
+std::optional<QString> configdSocketPath()
+{
+    const QByteArray fromEnvironment = qgetenv("NRV_PUBLIC_SOCKET");
+    if (fromEnvironment.isEmpty()) {
+        return QString::fromLatin1(kDefaultConfigdSocket);
+    }
+    // A socket is named to Qt as text: bytes that do not decode would name another file, and
+    // whatever listened there would not be the daemon that the variable names.
+    const QString path = QFile::decodeName(fromEnvironment);
+    if (QFile::encodeName(path) != fromEnvironment) {
+        qWarning() << "NRV_PUBLIC_SOCKET is not a valid file name:" << fromEnvironment;
+        return std::nullopt;
+    }
+    return path;
 }
 
 } // namespace
@@ -83,10 +101,10 @@ bool ConnectionManager::initialize()
 
 bool ConnectionManager::connectToConfigd()
 {
-    const QByteArray fromEnvironment = qgetenv("NRV_PUBLIC_SOCKET");
-    const QString path = fromEnvironment.isEmpty() ? QString::fromLatin1(kDefaultConfigdSocket)
-                                                   : QFile::decodeName(fromEnvironment);
-    m_configdSocket->connectToServer(path, QIODevice::ReadWrite);
+    if (const std::optional<QString> path = configdSocketPath()) {
+        m_configdSocket->connectToServer(*path, QIODevice::ReadWrite);
+    }
+    // At once false when there was nothing to connect to.
     if (!m_configdSocket->waitForConnected(m_waitMs)) {
         qDebug() << "ConfigD connection problem";
         return false;

@@ -1,10 +1,13 @@
 #include "IPCLink.h"
 
+#include <QDeadlineTimer>
 #include <google/protobuf/message.h>
 
 namespace {
 constexpr qint64 kPrefixBytes = sizeof(quint32);
-}
+// Bursts of reports stay below this; the array of a larger body is not kept.
+constexpr qsizetype kReusedBodyBytes = qsizetype(64) * 1024;
+} // namespace
 
 IPCLink::IPCLink(QLocalSocket* socket, QObject* parent)
     : QObject(parent), bodySize(0), socket(socket)
@@ -34,9 +37,16 @@ void IPCLink::dataReceived()
             if (socket->bytesAvailable() < qint64(bodySize)) {
                 return;
             }
-            const QByteArray body = socket->read(bodySize);
-            processMessage(body);
+            // One array serves every frame: allocating one per frame costs more than a small
+            // frame's parse. A large frame's array is let go, so that it is not held for the run.
+            m_body.resize(qsizetype(bodySize));
+            socket->read(m_body.data(), qint64(bodySize));
+            processMessage(m_body);
+            if (m_body.capacity() > kReusedBodyBytes) {
+                m_body = QByteArray();
+            }
             bodySize = 0;
+            ++m_framesHandled;
         }
     }
 }
@@ -71,9 +81,15 @@ void IPCLink::send(const google::protobuf::Message& message)
 bool IPCLink::sendAndWait(const google::protobuf::Message& message)
 {
     send(message);
-    if (!socket->waitForReadyRead(m_waitMs)) {
-        return false;
+    // A reply may come in several reads, and its first bytes alone answer nothing: a caller that
+    // went on then would miss what the reply was to tell it.
+    const quint64 handled = m_framesHandled;
+    const QDeadlineTimer deadline(m_waitMs);
+    while (m_framesHandled == handled) {
+        if (deadline.hasExpired() || !socket->waitForReadyRead(int(deadline.remainingTime()))) {
+            return false;
+        }
+        dataReceived();
     }
-    dataReceived();
     return true;
 }

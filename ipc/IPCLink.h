@@ -45,8 +45,8 @@ public:
     virtual void request(int kind) = 0;
 
     void send(const google::protobuf::Message& message);
-    // Sends, then blocks until data arrives or waitMs() passes, then reads what has arrived.
-    // True means only that data arrived.
+    // Sends, then blocks until a whole frame has arrived and been handled, or waitMs() passes.
+    // True means only that some frame was handled, not that it answered this message.
     bool sendAndWait(const google::protobuf::Message& message);
 
     int waitMs() const { return m_waitMs; }
@@ -65,4 +65,8 @@ private:
     void rejectFrame(quint32 length);
 
     int m_waitMs = kWaitMs;
+    // The body of the frame being handled.
+    QByteArray m_body;
+    // Frames handled so far, so that a wait can tell a whole reply from the first bytes of one.
+    quint64 m_framesHandled = 0;
 };

@@ -661,9 +661,10 @@ void TestConfigdIPCLink::partialReplyIsDeliveredLater()
     const QByteArray frame = frameOf(bodyOf(path));
     m_pair->peer()->write(frame.left(6));
     m_pair->peer()->flush();
-    m_link->setWaitMs(kAnswerWaitMs);
+    m_link->setWaitMs(50);
 
-    QVERIFY(m_link->getFcPath());
+    // The first bytes of a reply answer nothing: the wait runs out on them.
+    QVERIFY(!m_link->getFcPath());
     QVERIFY(m_events.isEmpty());
 
     m_pair->peerWrite(frame.mid(6));

@@ -1,9 +1,11 @@
 #include "IPCLink.h"
+#include "ScriptedPeer.h"
 #include "TestSupport.h"
 #include "fcheck_client_ipc.pb.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -45,6 +47,8 @@ private slots:
     void sendOnUnconnectedSocketWarns();
     void sendAndWaitSilentPeer();
     void sendAndWaitAnsweringPeer();
+    void sendAndWaitWholeReply_data();
+    void sendAndWaitWholeReply();
     void oversizedFrameDropsConnection();
     void largestAllowedFrameIsAwaited();
 };
@@ -137,6 +141,41 @@ void TestIPCLink::sendAndWaitAnsweringPeer()
     QVERIFY(link.sendAndWait(startScanTagOnly()));
     QCOMPARE(link.bodies, Chunks{QByteArray("reply")});
     QCOMPARE(readFrames(pair.peer(), 1), Chunks{QByteArray::fromHex("0801")});
+}
+
+void TestIPCLink::sendAndWaitWholeReply_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("bytePauseMs");
+    QTest::addColumn<bool>("answered");
+
+    const QByteArray reply = frameOf(QByteArray("reply"));
+    QTest::newRow("reply written byte by byte") << reply << 5 << true;
+    QTest::newRow("half a reply, then silence") << reply.left(6) << 0 << false;
+}
+
+// The first bytes of a reply answer nothing: the wait goes on, within its bound, until the whole
+// frame is there.
+void TestIPCLink::sendAndWaitWholeReply()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(int, bytePauseMs);
+    QFETCH(bool, answered);
+
+    QTemporaryDir dir;
+    ScriptedPeer peer(dir.filePath("peer"), [&](const QByteArray&) {
+        return QList<ScriptedPeer::Reply>{{reply, false, bytePauseMs}};
+    });
+    QLocalSocket socket;
+    socket.connectToServer(peer.path());
+    QVERIFY(socket.waitForConnected(5000));
+    RecordingLink link(&socket, nullptr);
+    link.setWaitMs(1000);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(link.sendAndWait(startScanTagOnly()), answered);
+    QCOMPARE(link.bodies, answered ? Chunks{QByteArray("reply")} : Chunks{});
+    QVERIFY(timer.elapsed() < 5000);
 }
 
 void TestIPCLink::oversizedFrameDropsConnection()

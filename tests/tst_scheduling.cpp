@@ -2,16 +2,14 @@
 // run stops its scan, and the scan's progress shows in the log.
 
 #include "DaemonScripts.h"
+#include "StandIn.h"
 #include "TestSignature.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <csignal>
 
 namespace {
@@ -30,6 +28,12 @@ struct Daemons
         script.fcPath = dir.filePath("fc");
         return script;
     }
+    // Starts a run of a custom scan against these daemons.
+    void startRun(RunnerProcess& runner) const
+    {
+        runner.writeSchedule({}, {{"/srv", true}});
+        runner.start(QFile::encodeName(configd.path()));
+    }
     QList<fc::ClientMessage> fcRequests(fc::ClientMessage::ClientMessageTag tag) const
     {
         QList<fc::ClientMessage> matching;
@@ -47,28 +51,6 @@ struct Daemons
 };
 
 const QString kRunning = QStringLiteral("Scan progress: task 7 running");
-
-// A stand-in daemon as a process of its own, listening on `socket`.
-class StandIn
-{
-public:
-    StandIn(const QString& program, const QString& socket, const QStringList& arguments)
-    {
-        m_process.start(program, QStringList{"--socket", socket} + arguments);
-        QDeadlineTimer deadline(5000);
-        while (!QFileInfo(socket).exists() && !deadline.hasExpired()) {
-            QThread::msleep(10);
-        }
-    }
-    ~StandIn()
-    {
-        m_process.terminate();
-        m_process.waitForFinished();
-    }
-
-private:
-    QProcess m_process;
-};
 
 bool writeFile(const QString& path, const QByteArray& content)
 {
@@ -107,8 +89,7 @@ void TestScheduling::overlappingRunsScanOnce()
     Daemons daemons(*m_dir, FcScript::NeverFinishes);
     RunnerProcess first(m_dir->path());
     RunnerProcess second(m_dir->path());
-    first.writeSchedule({}, {{"/srv", true}});
-    first.start(QFile::encodeName(daemons.configd.path()));
+    daemons.startRun(first);
     second.start(QFile::encodeName(daemons.configd.path()));
 
     // The run that lost the lock ends on its own; the other one scans until it is stopped.
@@ -139,15 +120,14 @@ void TestScheduling::lockOfKilledRunIsTakenOver()
 {
     Daemons daemons(*m_dir, FcScript::NeverFinishes);
     RunnerProcess killed(m_dir->path());
-    killed.writeSchedule({}, {{"/srv", true}});
-    killed.start(QFile::encodeName(daemons.configd.path()));
+    daemons.startRun(killed);
     QVERIFY(killed.waitForLine(kRunning));
     killed.sendSignal(SIGKILL);
     killed.finish();
     QVERIFY(QFile::exists(m_dir->filePath("norvo-scheduled-scan.lock")));
 
     RunnerProcess next(m_dir->path());
-    next.start(QFile::encodeName(daemons.configd.path()));
+    daemons.startRun(next);
     QVERIFY(next.waitForLine(kRunning));
     daemons.configd.closeAll();
     const auto run = next.finish();
@@ -186,8 +166,7 @@ void TestScheduling::stopInterruptsTheScan()
 
     Daemons daemons(*m_dir, FcScript(fcScript));
     RunnerProcess runner(m_dir->path());
-    runner.writeSchedule({}, {{"/srv", true}});
-    runner.start(QFile::encodeName(daemons.configd.path()));
+    daemons.startRun(runner);
     QVERIFY(runner.waitForLine(kRunning));
     QElapsedTimer timer;
     timer.start();
@@ -218,8 +197,7 @@ void TestScheduling::secondSignalEndsAtOnce()
 {
     Daemons daemons(*m_dir, FcScript::IgnoresInterrupt);
     RunnerProcess runner(m_dir->path());
-    runner.writeSchedule({}, {{"/srv", true}});
-    runner.start(QFile::encodeName(daemons.configd.path()));
+    daemons.startRun(runner);
     QVERIFY(runner.waitForLine(kRunning));
     QElapsedTimer timer;
     timer.start();
@@ -238,8 +216,7 @@ void TestScheduling::stopBeforeTheTaskIsKnown()
 {
     Daemons daemons(*m_dir, FcScript::NeverStarts);
     RunnerProcess runner(m_dir->path());
-    runner.writeSchedule({}, {{"/srv", true}});
-    runner.start(QFile::encodeName(daemons.configd.path()));
+    daemons.startRun(runner);
     QVERIFY(daemons.filecheck.waitForReceived(2));
     // The request is out, but the daemon has not named the task yet.
     QVERIFY(runner.waitForLine("Scan request:"));

@@ -126,8 +126,9 @@ void RunnerProcess::writeSchedule(const QVariantMap& selection, const QVariantMa
 
 void RunnerProcess::start(const QByteArray& configdSocket)
 {
+    // Passed on byte for byte: inserted as text, a name that is not UTF-8 would change.
+    qputenv("NRV_PUBLIC_SOCKET", configdSocket);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("NRV_PUBLIC_SOCKET", QString::fromLocal8Bit(configdSocket));
     env.insert("XDG_CONFIG_HOME", QDir(m_home).filePath("config"));
     env.insert("XDG_RUNTIME_DIR", m_home);
     env.insert("QT_LOGGING_RULES", "*.debug=true");

@@ -109,6 +109,20 @@ void ScriptedPeer::closeAll()
 
 namespace {
 
+void write(QLocalSocket* socket, const ScriptedPeer::Reply& reply)
+{
+    if (reply.bytePauseMs <= 0) {
+        socket->write(reply.bytes);
+        socket->flush();
+        return;
+    }
+    for (char byte : reply.bytes) {
+        socket->write(&byte, 1);
+        socket->flush();
+        QThread::msleep(reply.bytePauseMs);
+    }
+}
+
 void serve(QLocalSocket* socket, const std::shared_ptr<ScriptedPeer::State>& state,
            const ScriptedPeer::Responder& responder)
 {
@@ -129,8 +143,7 @@ void serve(QLocalSocket* socket, const std::shared_ptr<ScriptedPeer::State>& sta
                 state->received << body;
             }
             for (const ScriptedPeer::Reply& reply : responder(body)) {
-                socket->write(reply.bytes);
-                socket->flush();
+                write(socket, reply);
                 if (reply.close) {
                     socket->disconnectFromServer();
                     return;

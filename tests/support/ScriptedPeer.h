@@ -22,6 +22,9 @@ public:
     {
         QByteArray bytes;
         bool close = false; // close the connection after writing
+        // Above 0: written one byte at a time with this pause after each, as a daemon under load
+        // or one that writes field by field might.
+        int bytePauseMs = 0;
     };
     // Called in the peer's thread for every complete frame body received.
     using Responder = std::function<QList<Reply>(const QByteArray& body)>;

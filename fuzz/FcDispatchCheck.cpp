@@ -1,0 +1,77 @@
+#include "FcDispatchCheck.h"
+
+#include "FcIPCLink.h"
+#include "FuzzRecords.h"
+#include "ReceiverProbe.h"
+#include "ScanProgressLog.h"
+
+namespace {
+
+void probeSignals(FcIPCLink& link, ReceiverProbe& probe)
+{
+    const auto message = [&probe](const fc::ServerMessage& msg) { probe.called(msg); };
+    QObject::connect(&link, &FcIPCLink::threatsDetected, message);
+    QObject::connect(&link, &FcIPCLink::quarantineUpdated, message);
+    const auto task = [&probe](int taskId) { probe.called(taskId); };
+    QObject::connect(&link, &FcIPCLink::scanIsStarted, task);
+    QObject::connect(&link, &FcIPCLink::scanIsInterrupted, task);
+    QObject::connect(&link, &FcIPCLink::threatOpError,
+                     [&probe](int threatId, nv::ErrorCode ec) { probe.called(threatId, ec); });
+    QObject::connect(
+        &link, &FcIPCLink::quarantineOpError,
+        [&probe](const std::string& entryId, nv::ErrorCode ec) { probe.called(entryId, ec); });
+    QObject::connect(&link, &FcIPCLink::newScanInfo,
+                     [&probe](const fc::ScanInfo& info) { probe.called(info); });
+    QObject::connect(
+        &link, &FcIPCLink::dirEntryListReceived,
+        [&probe](int serial, const RepeatedDirEntry& entries) { probe.called(serial, entries); });
+    QObject::connect(&link, &FcIPCLink::dirEntryListError,
+                     [&probe](int serial, nv::ErrorCode ec) { probe.called(serial, ec); });
+}
+
+const QSharedPointer<ScanTask>& scheduledTask()
+{
+    // Built once: the task reads the settings file, and its targets do not matter here.
+    static const QSharedPointer<ScanTask> task(new ScanTask(ScanTask::ScheduledScan));
+    return task;
+}
+
+} // namespace
+
+QString FcDispatchCheck::run(const QByteArray& input)
+{
+    // Never connected: the scan request goes nowhere, yet the link now awaits its answer.
+    QLocalSocket socket;
+    FcIPCLink link(&socket, nullptr);
+    ReceiverProbe probe;
+    probeSignals(link, probe);
+    ScanProgressLog progress(&link, nullptr);
+    progress.setIntervalMs(0);
+    QObject::connect(&link, &FcIPCLink::newScanInfo, &progress, &ScanProgressLog::onScanInfo);
+    int ends = 0;
+    bool endedUnrecorded = false;
+    QObject::connect(&link, &FcIPCLink::finished, [&] {
+        ++ends;
+        endedUnrecorded = endedUnrecorded || !link.scanSummary().finished;
+    });
+    QObject::connect(&link, &FcIPCLink::error, [&ends] { ++ends; });
+    link.scan(scheduledTask(), nv::LinuxGUIConfig(), std::string());
+
+    for (const QByteArray& body : FuzzRecords::split(input)) {
+        const int before = probe.calls() + ends;
+        link.processMessage(body);
+        fc::ServerMessage msg;
+        const bool parses =
+            msg.ParsePartialFromArray(body.constData(), int(body.size())) && msg.IsInitialized();
+        if (!parses && probe.calls() + ends != before) {
+            return QStringLiteral("a body that does not parse reached a receiver");
+        }
+    }
+    if (ends > 1) {
+        return QStringLiteral("the scan ended %1 times").arg(ends);
+    }
+    if (endedUnrecorded) {
+        return QStringLiteral("the scan ended without its outcome in the summary");
+    }
+    return QString();
+}
