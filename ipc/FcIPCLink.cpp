@@ -111,6 +111,8 @@ void FcIPCLink::scan(const QSharedPointer<ScanTask>& task, const nv::LinuxGUICon
 
     m_scanPhase = ScanPhase::AwaitingStart;
     m_summary = ScanSummary();
+    m_scanningNow.clear();
+    m_scanningNowDecoded = true;
     send(msg);
 }
 
@@ -401,8 +403,8 @@ bool FcIPCLink::track(const fc::ScanInfo& info)
         m_summary.traverseDone = progress.traverse_done();
         m_summary.filesToScan = progress.files_to_scan();
         m_summary.filesScanned = progress.files_scanned();
-        m_summary.scanningNow =
-            QFile::decodeName(QByteArray::fromStdString(progress.scanning_now()));
+        m_scanningNow = progress.scanning_now();
+        m_scanningNowDecoded = false;
     }
     m_summary.threatsFound += quint64(info.threat_size());
     if (info.state() != fc::SCAN_STATE_FINISHED) {
@@ -414,6 +416,15 @@ bool FcIPCLink::track(const fc::ScanInfo& info)
     }
     m_scanPhase = ScanPhase::None;
     return true;
+}
+
+const FcIPCLink::ScanSummary& FcIPCLink::scanSummary() const
+{
+    if (!m_scanningNowDecoded) {
+        m_summary.scanningNow = QFile::decodeName(QByteArray::fromStdString(m_scanningNow));
+        m_scanningNowDecoded = true;
+    }
+    return m_summary;
 }
 
 void FcIPCLink::onDirList(const fc::ServerMessage& msg)

@@ -55,7 +55,8 @@ public:
     int currentTaskId() const { return m_currentTaskId; }
     const QMap<quint32, QVariant>& pendingRequests() const { return m_pendingRequests; }
     const QList<nv::Disk>& disks() const { return m_disks; }
-    const ScanSummary& scanSummary() const { return m_summary; }
+    // Brings the summary up to date first: read it again after later entries.
+    const ScanSummary& scanSummary() const;
 
 signals:
     void threatsDetected(const fc::ServerMessage& msg);
@@ -110,5 +111,10 @@ private:
     QMap<quint32, QVariant> m_pendingRequests;
     QList<nv::Disk> m_disks;
     ScanPhase m_scanPhase = ScanPhase::None;
-    ScanSummary m_summary;
+    // Decoding the file being scanned costs about as much as parsing a progress entry, and the
+    // summary is read far less often than the daemon reports progress: the name is kept as sent
+    // and decoded into the summary when the summary is read.
+    mutable ScanSummary m_summary;
+    std::string m_scanningNow;
+    mutable bool m_scanningNowDecoded = true;
 };

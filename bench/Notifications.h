@@ -1,0 +1,21 @@
+#pragma once
+
+#include "fcheck_client_ipc.pb.h"
+
+#include <QtGlobal>
+#include <string>
+
+// The file-check daemon's scan notifications as the benchmarks send them: progress of one task,
+// threat reports with every required field, and the entry that ends the task.
+namespace Notifications {
+
+// A running task's progress while it scans `path`.
+fc::ServerMessage progress(quint32 taskId, quint64 scanned, const std::string& path);
+// Adds one threat report found in `path` to the notification's entry.
+void addThreat(fc::ScanInfo* info, quint32 threatId, const std::string& path);
+// The entry that ends the task with success.
+fc::ServerMessage finished(quint32 taskId, quint64 scanned);
+// The daemon's acceptance of a scan request under `taskId`.
+fc::ServerMessage scanStarted(quint32 taskId);
+
+} // namespace Notifications

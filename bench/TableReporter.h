@@ -1,0 +1,40 @@
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// Shows Google Benchmark's lines as the runs end (the median only, where a benchmark repeats),
+// keeps every run, and sets each figure beside its limit and goal in Markdown tables.
+class TableReporter : public benchmark::ConsoleReporter
+{
+public:
+    static constexpr double kThroughputGoal = 0.7; // of the limit, at least
+    static constexpr double kStartupGoal = 1.25;   // times the limit, at most
+    static constexpr double kGrowthGoalKiB = 1024; // less than
+
+    explicit TableReporter(bool colour);
+
+    void ReportRuns(const std::vector<Run>& runs) override;
+
+    std::string tables() const;
+
+private:
+    struct Sample
+    {
+        double seconds; // per iteration
+        std::map<std::string, double> counters;
+    };
+    using Figure = std::function<double(const Sample&)>;
+
+    static Figure counter(const char* name);
+    // The median over the repetitions of one benchmark; NaN when it did not run.
+    double median(const std::string& name, const Figure& figure) const;
+    std::string throughputTable() const;
+    std::string startupTable() const;
+    std::string memoryTable() const;
+
+    std::map<std::string, std::vector<Sample>> m_samples;
+};
