@@ -1,8 +1,10 @@
 #include "RunLock.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
 #include <QStandardPaths>
+#include <QThread>
 
 namespace {
 QString runtimeLockPath()
@@ -10,6 +12,9 @@ QString runtimeLockPath()
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     return dir.isEmpty() ? QString() : QDir(dir).filePath(QLatin1String(RunLock::kFileName));
 }
+// Long enough for a starting run to write its process id into the lock it has just created.
+constexpr int kOwnerWaitMs = 200;
+constexpr int kOwnerPollMs = 5;
 } // namespace
 
 RunLock::RunLock() : RunLock(runtimeLockPath()) {}
@@ -32,14 +37,34 @@ bool RunLock::acquire()
     if (m_file->tryLock(0)) {
         return true;
     }
+    if (m_file->error() == QLockFile::LockFailedError && ownerPid() == 0) {
+        // A lock that never got its owner written was left by a run that died while taking it.
+        m_file->removeStaleLockFile();
+        if (m_file->tryLock(0)) {
+            return true;
+        }
+    }
     if (m_file->error() == QLockFile::LockFailedError) {
-        qint64 pid = 0;
-        m_file->getLockInfo(&pid, nullptr, nullptr);
-        qWarning("Scheduled scan already running (pid %lld), this run ends", pid);
+        qWarning("Scheduled scan already running (pid %lld), this run ends", ownerPid());
         return false;
     }
     // A scan is worth more than the lock.
     qWarning("Cannot create the run lock %s, this run goes on unlocked",
              qPrintable(m_file->fileName()));
     return true;
+}
+
+qint64 RunLock::ownerPid() const
+{
+    QDeadlineTimer deadline(kOwnerWaitMs);
+    for (;;) {
+        qint64 pid = 0;
+        if (m_file->getLockInfo(&pid, nullptr, nullptr) && pid > 0) {
+            return pid;
+        }
+        if (deadline.hasExpired()) {
+            return 0;
+        }
+        QThread::msleep(kOwnerPollMs);
+    }
 }

@@ -21,5 +21,8 @@ public:
     bool acquire();
 
 private:
+    // The process id written into a lock held by another run; 0 when none can be read.
+    qint64 ownerPid() const;
+
     std::unique_ptr<QLockFile> m_file;
 };

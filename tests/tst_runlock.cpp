@@ -12,6 +12,7 @@ class TestRunLock : public QObject
 private slots:
     void heldLockEndsTheSecondRun();
     void uncreatableLockLetsTheRunGoOn();
+    void lockWithoutOwnerIsTakenOver();
 };
 
 void TestRunLock::heldLockEndsTheSecondRun()
@@ -45,6 +46,21 @@ void TestRunLock::uncreatableLockLetsTheRunGoOn()
         log.lines(QtWarningMsg),
         QStringList{
             QStringLiteral("Cannot create the run lock %1, this run goes on unlocked").arg(path)});
+}
+
+void TestRunLock::lockWithoutOwnerIsTakenOver()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QLatin1String(RunLock::kFileName));
+    // What a run leaves when it dies between creating the lock and writing its process id.
+    QFile empty(path);
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+
+    LogCapture log;
+    RunLock lock(path);
+    QVERIFY(lock.acquire());
+    QVERIFY(log.lines(QtWarningMsg).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestRunLock)
