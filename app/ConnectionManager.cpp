@@ -46,7 +46,7 @@ std::optional<QString> configdSocketPath()
 
 ConnectionManager::ConnectionManager(QObject* parent)
     : QObject(parent), m_configdSocket(new QLocalSocket(this)), m_fcSocket(nullptr),
-      m_waitMs(IPCLink::kWaitMs), m_progress(nullptr)
+      m_waitMs(IPCLink::kWaitMs)
 {
     // Made before the link's own connection, so the run's reaction comes first.
     connect(m_configdSocket, &QLocalSocket::errorOccurred, this, &ConnectionManager::error);
@@ -63,8 +63,8 @@ ConnectionManager::ConnectionManager(QObject* parent)
     connect(m_fcLink.data(), &FcIPCLink::scanIsInterrupted, this,
             &ConnectionManager::onScanInterrupted);
 
-    m_progress = new ScanProgressLog(m_fcLink.data(), this);
-    connect(m_fcLink.data(), &FcIPCLink::newScanInfo, m_progress, &ScanProgressLog::onScanInfo);
+    auto* progress = new ScanProgressLog(m_fcLink.data(), this);
+    connect(m_fcLink.data(), &FcIPCLink::newScanInfo, progress, &ScanProgressLog::onScanInfo);
 
     m_interruptWait.setSingleShot(true);
     connect(&m_interruptWait, &QTimer::timeout, this,
@@ -218,7 +218,6 @@ void ConnectionManager::stop(int signo)
     if (m_over) {
         return;
     }
-    const QString signal = SignalWatcher::name(signo);
     if (m_stopSignal) {
         // A second stop means the user will not wait for the daemon.
         m_stopSignal = signo;
@@ -232,7 +231,7 @@ void ConnectionManager::stop(int signo)
         claimEnd();
         qInfo().noquote() << QStringLiteral("Scheduled scan stopped by %1 before norvo-filecheck "
                                             "started it")
-                                 .arg(signal);
+                                 .arg(SignalWatcher::name(signo));
         emit finished();
         return;
     }

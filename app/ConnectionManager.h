@@ -7,7 +7,6 @@
 
 class ConfigdIPCLink;
 class FcIPCLink;
-class ScanProgressLog;
 
 // Runs one scheduled scan: connects to the configuration daemon, learns the configuration and the
 // file-check daemon's socket, connects there and hands over the scheduled task. The run is over
@@ -56,7 +55,6 @@ private:
     int m_waitMs;
     bool m_scanRequested = false;
     bool m_over = false;
-    ScanProgressLog* m_progress;
     // Set while a stopped run waits for the interruption to be confirmed.
     int m_stopSignal = 0;
     QTimer m_interruptWait;
