@@ -2,35 +2,31 @@
 
 #include "ConfigdIPCLink.h"
 #include "ConfigdResponseHandler.h"
+#include "ErrorText.h"
 #include "FcIPCLink.h"
 #include "Inventory.h"
 #include "ScanProgressLog.h"
 #include "ScanTask.h"
 #include "SignalWatcher.h"
-#include "annotation.pb.h"
-#include "error.pb.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
 #include <optional>
 
 namespace {
 
-const char kDefaultConfigdSocket[] = "/var/run/.norvo.public";
+// How often a connection attempt looks for a stop signal: connecting has no wait to wake.
+constexpr qint64 kStopCheckMs = 100;
 
-// The message text of a result code, as the suite shows it.
-QString errorText(nv::ErrorCode code)
-{
-    const auto* value = nv::ErrorCode_descriptor()->FindValueByNumber(code);
-    return value ? QString::fromStdString(value->options().GetExtension(nv::lex)) : QString();
-}
+const QString kFcLost = QStringLiteral("Scheduled scan ended: connection to norvo-filecheck lost");
 
 // The configuration daemon's socket; none when the variable names no file that Qt can reach.
-std::optional<QString> configdSocketPath()
+std::optional<QString> configdSocketPath(const QString& fallback)
 {
     const QByteArray fromEnvironment = qgetenv("NRV_PUBLIC_SOCKET");
     if (fromEnvironment.isEmpty()) {
-        return QString::fromLatin1(kDefaultConfigdSocket);
+        return fallback;
     }
     // A socket is named to Qt as text: bytes that do not decode would name another file, and
     // whatever listened there would not be the daemon that the variable names.
@@ -40,6 +36,20 @@ std::optional<QString> configdSocketPath()
         return std::nullopt;
     }
     return path;
+}
+
+QString summaryLine(const FcIPCLink::ScanSummary& summary)
+{
+    const QString status =
+        summary.finalStatus
+            ? QStringLiteral("final status %1").arg(errorWithText(*summary.finalStatus))
+            : QStringLiteral("final status unknown");
+    return QStringLiteral("Scheduled scan finished: task %1, %2, files scanned: %3, threats "
+                          "found: %4")
+        .arg(summary.taskId)
+        .arg(status)
+        .arg(summary.filesScanned)
+        .arg(summary.threatsFound);
 }
 
 } // namespace
@@ -58,26 +68,38 @@ ConnectionManager::ConnectionManager(QObject* parent)
     m_fcLink.reset(new FcIPCLink(m_fcSocket, this));
     m_fcLink->setObjectName(QStringLiteral("FileCheck object"));
 
-    connect(m_fcLink.data(), &FcIPCLink::finished, this, &ConnectionManager::onScanFinished);
-    connect(m_fcLink.data(), &FcIPCLink::error, this, &ConnectionManager::onScanError);
-    connect(m_fcLink.data(), &FcIPCLink::scanIsInterrupted, this,
-            &ConnectionManager::onScanInterrupted);
+    FcIPCLink* fc = m_fcLink.data();
+    connect(fc, &FcIPCLink::scanIsStarted, this, &ConnectionManager::onScanStarted);
+    connect(fc, &FcIPCLink::finished, this, &ConnectionManager::onScanFinished);
+    connect(fc, &FcIPCLink::refused, this, &ConnectionManager::onScanRefused);
+    connect(fc, &FcIPCLink::interruptFailed, this, &ConnectionManager::onInterruptFailed);
+    connect(fc, &FcIPCLink::scanIsInterrupted, this, &ConnectionManager::onScanInterrupted);
+    connect(fc, &FcIPCLink::connectionLost, this, &ConnectionManager::onFcConnectionLost);
 
-    auto* progress = new ScanProgressLog(m_fcLink.data(), this);
-    connect(m_fcLink.data(), &FcIPCLink::newScanInfo, progress, &ScanProgressLog::onScanInfo);
+    auto* progress = new ScanProgressLog(fc, this);
+    connect(fc, &FcIPCLink::newScanInfo, progress, &ScanProgressLog::onScanInfo);
 
     m_interruptWait.setSingleShot(true);
-    connect(&m_interruptWait, &QTimer::timeout, this,
-            [this] { endStop(QStringLiteral("interruption not confirmed by norvo-filecheck")); });
+    connect(&m_interruptWait, &QTimer::timeout, this, &ConnectionManager::onInterruptWaitOver);
 }
 
 ConnectionManager::~ConnectionManager()
 {
+    // The configuration daemon sees the run go at once; the links go before the file-check
+    // socket that they read, which goes with the remaining children.
     m_configdSocket->abort();
     delete m_configdSocket;
     m_configdSocket = nullptr;
     m_fcLink.reset();
     m_configdLink.reset();
+}
+
+void ConnectionManager::watchStopSignals(SignalWatcher* watcher)
+{
+    m_stopSignals = watcher;
+    connect(watcher, &SignalWatcher::received, this, &ConnectionManager::stop);
+    m_configdLink->setWakeDescriptor(watcher->descriptor());
+    m_fcLink->setWakeDescriptor(watcher->descriptor());
 }
 
 void ConnectionManager::setWaitMs(int ms)
@@ -92,8 +114,10 @@ bool ConnectionManager::initialize()
     if (!connectToConfigd()) {
         return false;
     }
+    // The front-end subscribes twice, and the daemon's answers are what the run waits for.
     if (!m_configdLink->subscribeToGuiConfig()) {
-        return false;
+        return startUpFailed(QStringLiteral("Scheduled scan not started: ConfigD did not answer "
+                                            "the second configuration subscription"));
     }
     m_configdLink->sendMyInfo(Inventory::instance()->configRevision());
     return initializeFcLink();
@@ -101,18 +125,16 @@ bool ConnectionManager::initialize()
 
 bool ConnectionManager::connectToConfigd()
 {
-    if (const std::optional<QString> path = configdSocketPath()) {
+    if (const std::optional<QString> path = configdSocketPath(m_defaultConfigdSocket)) {
         m_configdSocket->connectToServer(*path, QIODevice::ReadWrite);
     }
     // At once false when there was nothing to connect to.
-    if (!m_configdSocket->waitForConnected(m_waitMs)) {
-        qDebug() << "ConfigD connection problem";
-        return false;
+    if (!waitForConnected(m_configdSocket)) {
+        return startUpFailed(QStringLiteral("ConfigD connection problem"), QtDebugMsg);
     }
     qDebug() << "ConfigD is connected";
     if (!m_configdLink->subscribeToGuiConfig()) {
-        qDebug() << "ConfigD problem";
-        return false;
+        return startUpFailed(QStringLiteral("ConfigD problem"), QtDebugMsg);
     }
     return true;
 }
@@ -121,141 +143,212 @@ bool ConnectionManager::initializeFcLink()
 {
     // The answer reaches the inventory while this waits.
     if (!m_configdLink->getFcPath()) {
-        return false;
+        return startUpFailed(QStringLiteral("Scheduled scan not started: ConfigD did not answer "
+                                            "the request for the norvo-filecheck socket"));
     }
-    return connectToFileCheck(Inventory::instance()->fcSocketPath());
+    const QString path = Inventory::instance()->fcSocketPath();
+    if (!connectToFileCheck(path)) {
+        return startUpFailed(
+            path.isEmpty()
+                ? QStringLiteral("Scheduled scan not started: ConfigD named no norvo-filecheck "
+                                 "socket")
+                : QStringLiteral("Scheduled scan not started: cannot connect to norvo-filecheck"));
+    }
+    return true;
 }
 
 bool ConnectionManager::connectToFileCheck(const QString& socketPath)
 {
     qDebug() << "Socket path = " << socketPath;
     m_fcSocket->connectToServer(socketPath, QIODevice::ReadWrite);
-    if (!m_fcSocket->waitForConnected(m_waitMs)) {
+    if (!waitForConnected(m_fcSocket)) {
         return false;
     }
+    m_stage = Stage::FileCheck;
     m_fcLink->request(IPCLink::SubscribeToScanInfo);
-    return true;
+    return !m_ended;
+}
+
+bool ConnectionManager::waitForConnected(QLocalSocket* socket)
+{
+    const QDeadlineTimer deadline(m_waitMs);
+    for (;;) {
+        deliverStopSignals();
+        if (m_ended || socket->state() == QLocalSocket::UnconnectedState) {
+            return false;
+        }
+        if (socket->state() == QLocalSocket::ConnectedState) {
+            return true;
+        }
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        socket->waitForConnected(int(qMin(deadline.remainingTime(), kStopCheckMs)));
+    }
 }
 
 bool ConnectionManager::scan()
 {
+    // A stop that arrived after the last wait: nothing more is sent.
+    deliverStopSignals();
+    if (m_ended) {
+        return false;
+    }
     const nv::LinuxGUIConfig config = Inventory::instance()->config();
     if (config.has_right_start_scanner() && !config.right_start_scanner()) {
-        qDebug()
-            << "Scheduled scan cannot be started due to central protection server restrictions";
+        finish(QStringLiteral("Scheduled scan cannot be started due to central protection server "
+                              "restrictions"),
+               QtDebugMsg);
         return false;
     }
     const QSharedPointer<ScanTask> task(new ScanTask(ScanTask::ScheduledScan));
-    m_fcLink->scan(task, config, m_configdLink->token());
-    m_scanRequested = true;
-    return true;
+    m_stage = Stage::ScanRequested;
+    if (!m_fcLink->scan(task, config, m_configdLink->token())) {
+        finish(kFcLost);
+    }
+    return !m_ended;
 }
 
-bool ConnectionManager::claimEnd()
+void ConnectionManager::deliverStopSignals()
 {
-    if (m_over) {
-        return false;
+    if (m_stopSignals) {
+        m_stopSignals->deliverPending();
     }
-    // Before the scan is requested the start-up sequence reports its own failures, and every
-    // socket error there is logged as it comes.
-    m_over = m_scanRequested;
-    return true;
+}
+
+bool ConnectionManager::startUpFailed(const QString& closingLine, QtMsgType type)
+{
+    deliverStopSignals();
+    finish(closingLine, type);
+    return false;
+}
+
+void ConnectionManager::finish(const QString& closingLine, QtMsgType type)
+{
+    if (m_ended) {
+        return;
+    }
+    m_ended = true;
+    m_interruptWait.stop();
+    if (type == QtDebugMsg) {
+        qDebug().noquote() << closingLine;
+    } else {
+        qInfo().noquote() << closingLine;
+    }
+    // Before the event loop runs this quits nothing: the start-up returns false instead.
+    emit finished();
 }
 
 void ConnectionManager::error(QLocalSocket::LocalSocketError socketError)
 {
-    if (!claimEnd()) {
+    QString line;
+    QDebug(&line) << "Error = " << socketError;
+    // Before the scan is requested, the step that waits for the daemon reports the failure; the
+    // cause is logged as it comes.
+    if (m_stage != Stage::ScanRequested) {
+        qDebug().noquote() << line.trimmed();
         return;
     }
-    qDebug() << "Error = " << socketError;
-    emit finished();
+    finish(line.trimmed(), QtDebugMsg);
 }
 
 void ConnectionManager::onScanFinished()
 {
     if (m_stopSignal) {
-        endStop(QStringLiteral("scan ended"));
+        finishStop(QStringLiteral("scan ended"));
         return;
     }
-    if (!claimEnd()) {
-        return;
-    }
-    const FcIPCLink::ScanSummary& summary = m_fcLink->scanSummary();
-    qInfo().noquote() << QStringLiteral("Scheduled scan finished: task %1, final status %2 (%3), "
-                                        "files scanned: %4, threats found: %5")
-                             .arg(summary.taskId)
-                             .arg(int(summary.finalStatus))
-                             .arg(errorText(summary.finalStatus))
-                             .arg(summary.filesScanned)
-                             .arg(summary.threatsFound);
-    emit finished();
+    finish(summaryLine(m_fcLink->scanSummary()));
 }
 
-void ConnectionManager::onScanError()
+void ConnectionManager::onScanRefused(nv::ErrorCode code)
 {
+    const QString refusal = QStringLiteral("error %1").arg(errorWithText(code));
     if (m_stopSignal) {
-        endStop(QStringLiteral("norvo-filecheck closed the connection"));
+        finishStop(QStringLiteral("norvo-filecheck refused the scan, %1").arg(refusal));
         return;
     }
-    if (!claimEnd()) {
+    finish(QStringLiteral("Scheduled scan refused by norvo-filecheck: %1").arg(refusal));
+}
+
+void ConnectionManager::onFcConnectionLost()
+{
+    if (m_stage == Stage::ConfigD) {
+        // Not connected yet: the connection step reports its own failure.
         return;
     }
-    // The socket keeps its last error: none means the daemon answered and refused.
-    if (m_fcSocket->error() == QLocalSocket::UnknownSocketError) {
-        const nv::ErrorCode code = m_fcLink->scanSummary().finalStatus;
-        qInfo().noquote() << QStringLiteral("Scheduled scan refused by norvo-filecheck: "
-                                            "error %1 (%2)")
-                                 .arg(int(code))
-                                 .arg(errorText(code));
-    } else {
-        qInfo() << "Scheduled scan ended: connection to norvo-filecheck lost";
+    if (m_stopSignal) {
+        finishStop(QStringLiteral("norvo-filecheck closed the connection"));
+        return;
     }
-    emit finished();
+    finish(kFcLost);
 }
 
 void ConnectionManager::stop(int signo)
 {
-    if (m_over) {
+    if (m_ended) {
         return;
     }
     if (m_stopSignal) {
         // A second stop means the user will not wait for the daemon.
         m_stopSignal = signo;
-        endStop(QStringLiteral("interruption requested, not waiting for norvo-filecheck"));
-        return;
-    }
-    // The daemon names the task only in its answer to the scan request; before that there is
-    // nothing to interrupt by id.
-    const int taskId = m_fcLink->currentTaskId();
-    if (taskId == 0) {
-        claimEnd();
-        qInfo().noquote() << QStringLiteral("Scheduled scan stopped by %1 before norvo-filecheck "
-                                            "started it")
-                                 .arg(SignalWatcher::name(signo));
-        emit finished();
+        finishStop(QStringLiteral("interruption requested, not waiting for norvo-filecheck"));
         return;
     }
     m_stopSignal = signo;
-    m_fcLink->interruptScan(taskId, std::string());
+    if (m_stage != Stage::ScanRequested) {
+        finish(QStringLiteral("Scheduled scan stopped by %1 before the scan was requested")
+                   .arg(SignalWatcher::name(signo)));
+        return;
+    }
+    // A scan that was asked for is stopped, not abandoned: one bound covers both the daemon's
+    // answer that names the task and its confirmation of the interruption.
     m_interruptWait.start(kInterruptWaitMs);
+    if (const int taskId = m_fcLink->currentTaskId()) {
+        m_fcLink->interruptScan(taskId, std::string());
+    }
+}
+
+void ConnectionManager::onScanStarted(int taskId)
+{
+    if (!m_stopSignal || m_ended || taskId == 0 || taskId != m_fcLink->currentTaskId() ||
+        m_fcLink->scanSummary().finished) {
+        return;
+    }
+    m_fcLink->interruptScan(taskId, std::string());
 }
 
 void ConnectionManager::onScanInterrupted(int taskId)
 {
-    if (m_stopSignal && taskId == m_fcLink->currentTaskId()) {
-        endStop(QStringLiteral("interrupted"));
+    if (m_stopSignal && taskId != 0 && taskId == m_fcLink->currentTaskId()) {
+        finishStop(QStringLiteral("interrupted"));
     }
 }
 
-void ConnectionManager::endStop(const QString& outcome)
+void ConnectionManager::onInterruptFailed(int taskId, nv::ErrorCode code)
 {
-    if (!claimEnd()) {
+    if (m_stopSignal && taskId != 0 && taskId == m_fcLink->currentTaskId()) {
+        finishStop(QStringLiteral("not interrupted: norvo-filecheck answered error %1")
+                       .arg(errorWithText(code)));
+    }
+}
+
+void ConnectionManager::onInterruptWaitOver()
+{
+    if (m_fcLink->currentTaskId() != 0) {
+        finishStop(QStringLiteral("interruption not confirmed by norvo-filecheck"));
         return;
     }
-    m_interruptWait.stop();
-    qInfo().noquote() << QStringLiteral("Scheduled scan stopped by %1: task %2 %3")
-                             .arg(SignalWatcher::name(m_stopSignal))
-                             .arg(m_fcLink->currentTaskId())
-                             .arg(outcome);
-    emit finished();
+    finish(QStringLiteral("Scheduled scan stopped by %1 before norvo-filecheck started it: the "
+                          "scan request was not answered, norvo-filecheck may still run the scan")
+               .arg(SignalWatcher::name(m_stopSignal)));
+}
+
+void ConnectionManager::finishStop(const QString& outcome)
+{
+    const QString task = m_fcLink->currentTaskId()
+                             ? QStringLiteral("task %1 ").arg(m_fcLink->currentTaskId())
+                             : QString();
+    finish(QStringLiteral("Scheduled scan stopped by %1: %2%3")
+               .arg(SignalWatcher::name(m_stopSignal), task, outcome));
 }

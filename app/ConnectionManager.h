@@ -5,19 +5,23 @@
 #include <QSharedPointer>
 #include <QTimer>
 
+#include "error.pb.h"
+
 class ConfigdIPCLink;
 class FcIPCLink;
+class SignalWatcher;
 
 // Runs one scheduled scan: connects to the configuration daemon, learns the configuration and the
-// file-check daemon's socket, connects there and hands over the scheduled task. The run is over
-// when finished() is emitted.
+// file-check daemon's socket, connects there and hands over the scheduled task. However it ends,
+// the run ends in finish(), which writes its one closing line and emits finished().
 class ConnectionManager : public QObject
 {
     Q_OBJECT
 
 public:
-    // How long a stopped run waits for the daemon to confirm the interruption of its scan.
+    // How long a stopped run waits for the daemon to take up and confirm the interruption.
     static constexpr int kInterruptWaitMs = 2000;
+    static constexpr char kDefaultConfigdSocket[] = "/var/run/.norvo.public";
 
     explicit ConnectionManager(QObject* parent = nullptr);
     ~ConnectionManager() override;
@@ -26,8 +30,13 @@ public:
     bool connectToConfigd();
     bool connectToFileCheck(const QString& socketPath);
 
+    // Stop signals end the run, also while the start-up blocks in a wait.
+    void watchStopSignals(SignalWatcher* watcher);
     // Tests shorten every start-up wait; the program keeps IPCLink::kWaitMs.
     void setWaitMs(int ms);
+    // Tests name a socket of their own; the program keeps kDefaultConfigdSocket.
+    void setDefaultConfigdSocket(const QString& path) { m_defaultConfigdSocket = path; }
+    bool hasEnded() const { return m_ended; }
 
 signals:
     void finished();
@@ -40,22 +49,38 @@ public slots:
     void stop(int signo);
 
 private:
+    // How far the run has come: what a failure or a stop still has to undo.
+    enum class Stage { ConfigD, FileCheck, ScanRequested };
+
+    // The only way out: the first call writes the closing line and ends the run; later calls
+    // change nothing.
+    void finish(const QString& closingLine, QtMsgType type = QtInfoMsg);
+    // The start-up reports its own failures, after the line of any step that failed. A wait that
+    // a stop signal cut short has ended the run with the stop's line instead.
+    bool startUpFailed(const QString& closingLine, QtMsgType type = QtInfoMsg);
+    void deliverStopSignals();
+    bool waitForConnected(QLocalSocket* socket);
+
+    void onScanStarted(int taskId);
     void onScanFinished();
-    void onScanError();
+    void onScanRefused(nv::ErrorCode code);
     void onScanInterrupted(int taskId);
-    void endStop(const QString& outcome);
-    // The single way out of a running scan: only the first end of the run counts.
-    bool claimEnd();
+    void onInterruptFailed(int taskId, nv::ErrorCode code);
+    void onFcConnectionLost();
+    void onInterruptWaitOver();
+    void finishStop(const QString& outcome);
 
     QLocalSocket* m_configdSocket;
     QLocalSocket* m_fcSocket;
     QSharedPointer<ConfigdIPCLink> m_configdLink;
     QSharedPointer<FcIPCLink> m_fcLink;
 
+    SignalWatcher* m_stopSignals = nullptr;
+    QString m_defaultConfigdSocket = QLatin1String(kDefaultConfigdSocket);
     int m_waitMs;
-    bool m_scanRequested = false;
-    bool m_over = false;
-    // Set while a stopped run waits for the interruption to be confirmed.
+    Stage m_stage = Stage::ConfigD;
+    bool m_ended = false;
+    // Set once a stop signal has arrived: the run then ends as soon as its scan is stopped.
     int m_stopSignal = 0;
     QTimer m_interruptWait;
 };

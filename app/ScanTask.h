@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMetaType>
+#include <QSharedPointer>
 #include <QStringList>
 #include <QtCore/qobjectdefs.h>
 
@@ -47,3 +49,6 @@ private:
     bool m_scanMbr = false;
     bool m_scanRunningProcesses = false;
 };
+
+// The file-check link takes tasks through a slot.
+Q_DECLARE_METATYPE(QSharedPointer<ScanTask>)

@@ -9,45 +9,55 @@
 
 namespace {
 
-const int kWatched[] = {SIGTERM, SIGINT, SIGHUP};
-// One pipe per process: a signal handler can reach nothing else.
+// A signal handler can reach nothing but globals.
 int s_pipe[2] = {-1, -1};
 
 extern "C" void onSignal(int signo)
 {
     const int saved = errno;
     const char byte = char(signo);
-    // Nothing to do if the pipe is full: the run is stopping already.
+    // Nothing to do if the pipe is full: the process is stopping already.
     [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
     errno = saved;
 }
 
+void setAction(int signo, void (*handler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signo, &action, nullptr);
+}
+
 } // namespace
 
-SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent), m_notifier(nullptr)
+SignalWatcher::SignalWatcher(std::initializer_list<int> watched, QObject* parent)
+    : QObject(parent), m_watched(watched)
 {
-    if (s_pipe[0] < 0 && ::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    Q_ASSERT(s_pipe[0] < 0);
+    if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         qWarning("Cannot watch for stop signals: %s", strerror(errno));
         return;
     }
     m_notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::readPending);
-
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signo : kWatched) {
-        ::sigaction(signo, &action, nullptr);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::deliverPending);
+    for (int signo : m_watched) {
+        setAction(signo, onSignal);
     }
 }
 
 SignalWatcher::~SignalWatcher()
 {
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    for (int signo : kWatched) {
-        ::sigaction(signo, &action, nullptr);
+    for (int signo : m_watched) {
+        setAction(signo, SIG_DFL);
+    }
+    delete m_notifier;
+    for (int& fd : s_pipe) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
     }
 }
 
@@ -65,10 +75,15 @@ QString SignalWatcher::name(int signo)
     }
 }
 
-void SignalWatcher::readPending()
+int SignalWatcher::descriptor() const
+{
+    return s_pipe[0];
+}
+
+void SignalWatcher::deliverPending()
 {
     char byte = 0;
-    while (::read(s_pipe[0], &byte, 1) == 1) {
+    while (s_pipe[0] >= 0 && ::read(s_pipe[0], &byte, 1) == 1) {
         emit received(int(byte));
     }
 }

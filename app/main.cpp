@@ -3,6 +3,7 @@
 #include "SignalWatcher.h"
 
 #include <QCoreApplication>
+#include <csignal>
 
 int main(int argc, char* argv[])
 {
@@ -11,21 +12,20 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("norvo"));
     QCoreApplication::setApplicationName(QStringLiteral("norvo-gui"));
 
-    // From here on a stop signal waits for the event loop instead of killing the run.
-    SignalWatcher stopSignals;
+    // From here on a stop signal ends the run in order instead of killing it.
+    SignalWatcher stopSignals({SIGTERM, SIGINT, SIGHUP});
     RunLock lock;
     if (!lock.acquire()) {
         return 0;
     }
 
-    auto* manager = new ConnectionManager;
-    QObject::connect(manager, &ConnectionManager::finished, &app, &QCoreApplication::quit);
-    QObject::connect(&stopSignals, &SignalWatcher::received, manager, &ConnectionManager::stop);
+    ConnectionManager manager;
+    QObject::connect(&manager, &ConnectionManager::finished, &app, &QCoreApplication::quit);
+    manager.watchStopSignals(&stopSignals);
 
     int status = 0;
-    if (manager->initialize() && manager->scan()) {
+    if (manager.initialize() && manager.scan()) {
         status = QCoreApplication::exec();
     }
-    delete manager;
     return status;
 }

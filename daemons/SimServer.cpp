@@ -1,6 +1,6 @@
 #include "SimServer.h"
 
-#include "ExitSignals.h"
+#include "SignalWatcher.h"
 #include "SimLink.h"
 
 #include <google/protobuf/message.h>
@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <sys/un.h>
 
@@ -38,8 +39,12 @@ SimServer::SimServer(const QString& name, QObject* parent) : QObject(parent), m_
 
 int SimServer::serve(const QString& socketPath, const QString& recordPath)
 {
-    // Installed first: a quit signal that arrives while starting up still ends the run cleanly.
-    ExitSignals exitSignals;
+    // Installed first: a quit signal that arrives while starting up still ends the run cleanly,
+    // with the socket file removed.
+    SignalWatcher quitSignals({SIGTERM, SIGINT});
+    connect(&quitSignals, &SignalWatcher::received, qApp, &QCoreApplication::quit);
+    // A client that vanishes must not kill the daemon in the middle of an answer.
+    std::signal(SIGPIPE, SIG_IGN);
     if (!recordPath.isEmpty() && !m_log.openRecord(recordPath)) {
         return 1;
     }

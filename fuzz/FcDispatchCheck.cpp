@@ -54,7 +54,7 @@ QString FcDispatchCheck::run(const QByteArray& input)
         ++ends;
         endedUnrecorded = endedUnrecorded || !link.scanSummary().finished;
     });
-    QObject::connect(&link, &FcIPCLink::error, [&ends] { ++ends; });
+    QObject::connect(&link, &FcIPCLink::refused, [&ends] { ++ends; });
     link.scan(scheduledTask(), nv::LinuxGUIConfig(), std::string());
 
     for (const QByteArray& body : FuzzRecords::split(input)) {

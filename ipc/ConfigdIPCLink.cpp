@@ -149,7 +149,7 @@ void ConfigdIPCLink::attachToken(Request& message, TokenRule rule) const
     }
 }
 
-void ConfigdIPCLink::post(Request message, TokenRule rule)
+void ConfigdIPCLink::sendWithToken(Request message, TokenRule rule)
 {
     attachToken(message, rule);
     send(message);
@@ -157,54 +157,54 @@ void ConfigdIPCLink::post(Request message, TokenRule rule)
 
 void ConfigdIPCLink::startKivar()
 {
-    post(makeRequest(Request::START_KIVAR_REQUEST), TokenRule::Never);
+    sendWithToken(makeRequest(Request::START_KIVAR_REQUEST), TokenRule::Never);
 }
 
 void ConfigdIPCLink::startGateD()
 {
-    post(makeRequest(Request::START_GATED_REQUEST), TokenRule::Never);
+    sendWithToken(makeRequest(Request::START_GATED_REQUEST), TokenRule::Never);
 }
 
 void ConfigdIPCLink::startUpdate()
 {
-    post(makeRequest(Request::START_UPDATE_REQUEST), TokenRule::Never);
+    sendWithToken(makeRequest(Request::START_UPDATE_REQUEST), TokenRule::Never);
 }
 
 void ConfigdIPCLink::stopUpdate()
 {
-    post(makeRequest(Request::STOP_UPDATE_REQUEST), TokenRule::Never);
+    sendWithToken(makeRequest(Request::STOP_UPDATE_REQUEST), TokenRule::Never);
 }
 
 void ConfigdIPCLink::subscribeToAppInfo()
 {
-    post(makeRequest(Request::SUBSCRIBE_TO_APPINFO), TokenRule::Never);
+    sendWithToken(makeRequest(Request::SUBSCRIBE_TO_APPINFO), TokenRule::Never);
 }
 
 void ConfigdIPCLink::subscribeToStat()
 {
-    post(makeRequest(Request::SUBSCRIBE_TO_STAT), TokenRule::Never);
+    sendWithToken(makeRequest(Request::SUBSCRIBE_TO_STAT), TokenRule::Never);
 }
 
 void ConfigdIPCLink::subscribeToUpdate()
 {
-    post(makeRequest(Request::SUBSCRIBE_TO_UPDATE), TokenRule::Never);
+    sendWithToken(makeRequest(Request::SUBSCRIBE_TO_UPDATE), TokenRule::Never);
 }
 
 void ConfigdIPCLink::subscribeToIncidents()
 {
-    post(makeRequest(Request::SUBSCRIBE_TO_INCIDENTS), TokenRule::Never);
+    sendWithToken(makeRequest(Request::SUBSCRIBE_TO_INCIDENTS), TokenRule::Never);
 }
 
 void ConfigdIPCLink::subscribeToThreats()
 {
-    post(userRequest(Request::SUBSCRIBE_TO_THREATS), TokenRule::Never);
+    sendWithToken(userRequest(Request::SUBSCRIBE_TO_THREATS), TokenRule::Never);
 }
 
 void ConfigdIPCLink::subscribeToConfig(const nv::Application& app)
 {
     Request message = userRequest(Request::SUBSCRIBE_TO_CONFIG);
     message.set_app(app);
-    post(message, TokenRule::Never);
+    sendWithToken(message, TokenRule::Never);
 }
 
 bool ConfigdIPCLink::subscribeToGuiConfig()
@@ -216,7 +216,7 @@ bool ConfigdIPCLink::subscribeToGuiConfig()
 
 void ConfigdIPCLink::fcPathRequest()
 {
-    post(userRequest(Request::GET_FCHECK_REQUEST), TokenRule::Never);
+    sendWithToken(userRequest(Request::GET_FCHECK_REQUEST), TokenRule::Never);
 }
 
 bool ConfigdIPCLink::getFcPath()
@@ -228,12 +228,12 @@ void ConfigdIPCLink::adminFcPathRequest()
 {
     Request message = makeRequest(Request::GET_FCHECK_REQUEST);
     message.set_uid(0); // the superuser's file-check daemon
-    post(message, TokenRule::Never);
+    sendWithToken(message, TokenRule::Never);
 }
 
 void ConfigdIPCLink::sePathRequest()
 {
-    post(makeRequest(Request::GET_SE_REQUEST), TokenRule::Never);
+    sendWithToken(makeRequest(Request::GET_SE_REQUEST), TokenRule::Never);
 }
 
 QString ConfigdIPCLink::getSystemHash()
@@ -252,7 +252,7 @@ void ConfigdIPCLink::sendMyInfo(quint32 configRevision)
     nv::GenericAppInfo* info = message.mutable_info();
     info->set_exe_path(QCoreApplication::applicationFilePath().toStdString());
     info->set_uid(getuid());
-    post(message, TokenRule::Never);
+    sendWithToken(message, TokenRule::Never);
 }
 
 void ConfigdIPCLink::elevatePrivileges(const QString& login, const QString& password)
@@ -263,31 +263,31 @@ void ConfigdIPCLink::elevatePrivileges(const QString& login, const QString& pass
     auth->set_pid(quint32(getpid()));
     auth->set_user(login.toStdString());
     auth->set_password(password.toStdString());
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::lowerPrivileges()
 {
-    post(makeRequest(Request::REVOKE_TOKEN_REQUEST), TokenRule::Always);
+    sendWithToken(makeRequest(Request::REVOKE_TOKEN_REQUEST), TokenRule::Always);
 }
 
 void ConfigdIPCLink::connectToES(const nv::ESConnection& esData)
 {
     Request message = makeRequest(Request::CONNECT_TO_ES_REQUEST);
     *message.mutable_es_data() = esData;
-    post(message, TokenRule::IfHeld);
+    sendWithToken(message, TokenRule::IfHeld);
 }
 
 void ConfigdIPCLink::disconnectFromES()
 {
-    post(makeRequest(Request::DISCONNECT_FROM_ES_REQUEST), TokenRule::Always);
+    sendWithToken(makeRequest(Request::DISCONNECT_FROM_ES_REQUEST), TokenRule::Always);
 }
 
 void ConfigdIPCLink::setGuiConfig(const nv::LinuxGUIConfig& record)
 {
     Request message = setConfigRequest(nv::APP_LINUX_GUI);
     *recordOf(message, nv::linux_gui_config) = record;
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::setGuiScanOptions(bool checkEmails, bool checkArchives, quint32 scanTimeout)
@@ -297,28 +297,28 @@ void ConfigdIPCLink::setGuiScanOptions(bool checkEmails, bool checkArchives, qui
     record->set_check_emails(checkEmails);
     record->set_check_archives(checkArchives);
     record->set_scan_timeout(scanTimeout);
-    post(message, TokenRule::IfHeld);
+    sendWithToken(message, TokenRule::IfHeld);
 }
 
 void ConfigdIPCLink::setGuiAutoApplying(bool autoApplying)
 {
     Request message = setConfigRequest(nv::APP_LINUX_GUI);
     recordOf(message, nv::linux_gui_config)->set_auto_applying(autoApplying);
-    post(message, TokenRule::IfHeld);
+    sendWithToken(message, TokenRule::IfHeld);
 }
 
 void ConfigdIPCLink::setGuiExcludedPaths(const QStringList& paths)
 {
     Request message = setConfigRequest(nv::APP_LINUX_GUI);
     fillPaths(recordOf(message, nv::linux_gui_config)->mutable_excluded_path(), paths);
-    post(message, TokenRule::IfHeld);
+    sendWithToken(message, TokenRule::IfHeld);
 }
 
 void ConfigdIPCLink::setGuiAction(const ThreatKind& kind, const nv::FileAction& action)
 {
     Request message = setConfigRequest(nv::APP_LINUX_GUI);
     setAction(recordOf(message, nv::linux_gui_config), kind, action);
-    post(message, TokenRule::IfHeld);
+    sendWithToken(message, TokenRule::IfHeld);
 }
 
 void ConfigdIPCLink::setKivarScanLimits(quint32 mailMaxLevel, quint32 archiveMaxLevel,
@@ -329,28 +329,28 @@ void ConfigdIPCLink::setKivarScanLimits(quint32 mailMaxLevel, quint32 archiveMax
     record->set_mail_max_level(mailMaxLevel);
     record->set_archive_max_level(archiveMaxLevel);
     record->set_scan_timeout(scanTimeout);
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::stopKivar()
 {
     Request message = setConfigRequest(nv::APP_LINUX_KIVAR);
     recordOf(message, nv::linux_kivar_config)->set_start(false);
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::setKivarExcludedPaths(const QStringList& paths)
 {
     Request message = setConfigRequest(nv::APP_LINUX_KIVAR);
     fillPaths(recordOf(message, nv::linux_kivar_config)->mutable_excluded_path(), paths);
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::setKivarAction(const ThreatKind& kind, const nv::FileAction& action)
 {
     Request message = setConfigRequest(nv::APP_LINUX_KIVAR);
     setAction(recordOf(message, nv::linux_kivar_config), kind, action);
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::setUpdateInterval(int interval)
@@ -359,7 +359,7 @@ void ConfigdIPCLink::setUpdateInterval(int interval)
     // The daemon's field is unsigned 64-bit; the sign is widened into it, so -1 reads as the
     // largest interval.
     recordOf(message, nv::update_config)->set_update_interval(quint64(qint64(interval)));
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::setUpdateProxy(const nv::Proxy& proxy)
@@ -379,21 +379,21 @@ void ConfigdIPCLink::setUpdateProxy(const nv::Proxy& proxy)
     if (proxy.has_user()) {
         target->set_user(proxy.user());
     }
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::setGateDConfig(const nv::GateDConfig& record)
 {
     Request message = setConfigRequest(nv::APP_GATED);
     *recordOf(message, nv::gated_config) = record;
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::disableGateDOutputDivert()
 {
     Request message = setConfigRequest(nv::APP_GATED);
     recordOf(message, nv::gated_config)->mutable_output_divert()->set_type(nv::OutputDivert::OFF);
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::restoreDefaults(std::initializer_list<const char*> sections)
@@ -403,7 +403,7 @@ void ConfigdIPCLink::restoreDefaults(std::initializer_list<const char*> sections
     for (const char* section : sections) {
         lexmap->add_option()->set_key(section);
     }
-    post(message, TokenRule::Always);
+    sendWithToken(message, TokenRule::Always);
 }
 
 void ConfigdIPCLink::restoreUpdateDefaults()
@@ -502,7 +502,21 @@ void ConfigdIPCLink::dispatch(const Reply& message)
     case Reply::REVOKE_TOKEN_RESPONSE:
         onRevokeTokenResponse(message);
         break;
-    default:
+    // Replies to requests this client never makes.
+    case Reply::GET_SE_RESPONSE:
+    case Reply::GET_NSS_RESPONSE:
+    case Reply::GET_NCHECK_RESPONSE:
+    case Reply::GET_FIREWALL_RESPONSE:
+    case Reply::GET_MAILD_RESPONSE:
+    case Reply::_GET_CONFIG_RESPONSE:
+    case Reply::GET_LEXMAP_RESPONSE:
+    case Reply::GET_DEFAULT_LEXMAP_RESPONSE:
+    case Reply::LEXMAP_NOTIFICATION:
+    case Reply::GET_INI_SECTION_RESPONSE:
+    case Reply::SET_INI_SECTION_RESPONSE:
+    case Reply::DISCONNECT_FROM_ES_RESPONSE:
+    case Reply::STOP_UPDATE_RESPONSE:
+    case Reply::CHECK_TOKEN_RESPONSE:
         qWarning() << "ConfigD - unknown message: " << int(message.tag());
         break;
     }

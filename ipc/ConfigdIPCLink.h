@@ -133,7 +133,7 @@ private:
     using Reply = nv::Configd2PublicMessage;
     enum class TokenRule { Always, IfHeld, Never };
 
-    void post(Request message, TokenRule rule);
+    void sendWithToken(Request message, TokenRule rule);
     void attachToken(Request& message, TokenRule rule) const;
     void restoreDefaults(std::initializer_list<const char*> sections);
 

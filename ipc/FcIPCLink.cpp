@@ -83,12 +83,12 @@ void logReply(const QString& name)
 
 FcIPCLink::FcIPCLink(QLocalSocket* socket, QObject* parent) : IPCLink(socket, parent) {}
 
-void FcIPCLink::scan(const QSharedPointer<ScanTask>& task, const nv::LinuxGUIConfig& config,
+bool FcIPCLink::scan(const QSharedPointer<ScanTask>& task, const nv::LinuxGUIConfig& config,
                      const std::string& token)
 {
     if (!task) {
         qWarning("Scan request without a task, nothing sent");
-        return;
+        return false;
     }
     fc::ClientMessage msg;
     msg.set_tag(fc::ClientMessage::START_SCAN_REQUEST);
@@ -109,11 +109,8 @@ void FcIPCLink::scan(const QSharedPointer<ScanTask>& task, const nv::LinuxGUICon
     }
     qDebug() << "Scan request:" << loggable(msg);
 
-    m_scanPhase = ScanPhase::AwaitingStart;
-    m_summary = ScanSummary();
-    m_scanningNow.clear();
-    m_scanningNowDecoded = true;
-    send(msg);
+    m_tracker.expectStart();
+    return send(msg);
 }
 
 void FcIPCLink::applyConfig(fc::ScanRequest& scanRequest, const nv::LinuxGUIConfig& config)
@@ -266,7 +263,7 @@ void FcIPCLink::request(int kind)
         break;
     case InterruptScan:
         msg.set_tag(fc::ClientMessage::INTERRUPT_SCAN_REQUEST);
-        msg.set_task_id(quint32(m_currentTaskId));
+        msg.set_task_id(m_tracker.taskId());
         setOrigin(msg.mutable_scan_request());
         break;
     case SubscribeToScanInfo: {
@@ -320,8 +317,7 @@ void FcIPCLink::processMessage(const QByteArray& body)
         onScanStarted(msg);
         break;
     case fc::ServerMessage::INTERRUPT_SCAN_RESPONSE:
-        logReply(QStringLiteral("INTERRUPT_SCAN_RESPONSE (task id = %1)").arg(msg.task_id()));
-        emit scanIsInterrupted(int(msg.task_id()));
+        onScanInterrupted(msg);
         break;
     case fc::ServerMessage::SCAN_INFO_NOTIFICATION:
         onScanInfo(msg);
@@ -335,7 +331,7 @@ void FcIPCLink::processMessage(const QByteArray& body)
         break;
     case fc::ServerMessage::THREATS_OP_RESPONSE:
         logReply(QStringLiteral("THREATS_OP_RESPONSE"));
-        if (const auto failed = settle(msg)) {
+        if (const auto failed = takeFailedRequest(msg)) {
             emit threatOpError(failed->toInt(), msg.error().code());
         }
         break;
@@ -345,14 +341,24 @@ void FcIPCLink::processMessage(const QByteArray& body)
         break;
     case fc::ServerMessage::QUARANTINE_OP_RESPONSE:
         logReply(QStringLiteral("QUARANTINE_OP_RESPONSE"));
-        if (const auto failed = settle(msg)) {
+        if (const auto failed = takeFailedRequest(msg)) {
             emit quarantineOpError(failed->toString().toStdString(), msg.error().code());
         }
         break;
     case fc::ServerMessage::ENUMERATE_DISKS_RESPONSE:
         onDisks(msg);
         break;
-    default:
+    // Messages of the flow and proxy interfaces and of quarantine subscriptions, which this
+    // client never asks for.
+    case fc::ServerMessage::QUARANTINE_UNSUBSCRIBED:
+    case fc::ServerMessage::OPEN_FLOW_RESPONSE:
+    case fc::ServerMessage::CLOSE_FLOW_RESPONSE:
+    case fc::ServerMessage::FLOW_ALARM:
+    case fc::ServerMessage::OPEN_PROXY_RESPONSE:
+    case fc::ServerMessage::PROXY_SCAN_RESPONSE:
+    case fc::ServerMessage::PROXY_SUBMIT_THREAT_RESPONSE:
+    case fc::ServerMessage::CLOSE_PROXY_RESPONSE:
+    case fc::ServerMessage::PROXY_ALARM:
         qWarning("Unrecognized message from norvo-filecheck");
         break;
     }
@@ -361,20 +367,29 @@ void FcIPCLink::processMessage(const QByteArray& body)
 void FcIPCLink::onScanStarted(const fc::ServerMessage& msg)
 {
     logReply(QStringLiteral("START_SCAN_RESPONSE (task id = %1)").arg(msg.task_id()));
+    // Tracked first, so that a receiver of the answer knows whether it named our task.
+    const ScanTracker::Start start = m_tracker.onStartAnswer(msg);
     emit scanIsStarted(int(msg.task_id()));
-    // Only the answer to our own request names our task; the daemon answers requests in order.
-    if (m_scanPhase != ScanPhase::AwaitingStart) {
-        return;
+    switch (start) {
+    case ScanTracker::Start::Refused:
+        emit refused(msg.error().code());
+        break;
+    case ScanTracker::Start::Finished:
+        emit finished();
+        break;
+    case ScanTracker::Start::NotOurs:
+    case ScanTracker::Start::Running:
+        break;
     }
+}
+
+void FcIPCLink::onScanInterrupted(const fc::ServerMessage& msg)
+{
+    logReply(QStringLiteral("INTERRUPT_SCAN_RESPONSE (task id = %1)").arg(msg.task_id()));
     if (msg.has_error()) {
-        m_scanPhase = ScanPhase::None;
-        m_summary.finalStatus = msg.error().code();
-        emit error();
-        return;
+        emit interruptFailed(int(msg.task_id()), msg.error().code());
     }
-    m_scanPhase = ScanPhase::Running;
-    m_currentTaskId = int(msg.task_id());
-    m_summary.taskId = msg.task_id();
+    emit scanIsInterrupted(int(msg.task_id()));
 }
 
 void FcIPCLink::onScanInfo(const fc::ServerMessage& msg)
@@ -382,49 +397,13 @@ void FcIPCLink::onScanInfo(const fc::ServerMessage& msg)
     bool ended = false;
     for (const fc::ScanInfo& info : msg.info()) {
         // Tracked first, so that a receiver of the entry reads a summary that includes it.
-        ended = track(info) || ended;
+        ended = m_tracker.onScanInfo(info) || ended;
         emit newScanInfo(info);
     }
     // Receivers see every entry of the notification before they learn that the scan is over.
     if (ended) {
         emit finished();
     }
-}
-
-bool FcIPCLink::track(const fc::ScanInfo& info)
-{
-    // Other clients' tasks are reported to every subscriber and must not end our run.
-    if (m_scanPhase != ScanPhase::Running || info.task_id() != m_summary.taskId) {
-        return false;
-    }
-    m_summary.state = info.state();
-    if (info.has_progress()) {
-        const fc::ScanProgress& progress = info.progress();
-        m_summary.traverseDone = progress.traverse_done();
-        m_summary.filesToScan = progress.files_to_scan();
-        m_summary.filesScanned = progress.files_scanned();
-        m_scanningNow = progress.scanning_now();
-        m_scanningNowDecoded = false;
-    }
-    m_summary.threatsFound += quint64(info.threat_size());
-    if (info.state() != fc::SCAN_STATE_FINISHED) {
-        return false;
-    }
-    m_summary.finished = true;
-    if (info.has_result()) {
-        m_summary.finalStatus = info.result().final_status();
-    }
-    m_scanPhase = ScanPhase::None;
-    return true;
-}
-
-const FcIPCLink::ScanSummary& FcIPCLink::scanSummary() const
-{
-    if (!m_scanningNowDecoded) {
-        m_summary.scanningNow = QFile::decodeName(QByteArray::fromStdString(m_scanningNow));
-        m_scanningNowDecoded = true;
-    }
-    return m_summary;
 }
 
 void FcIPCLink::onDirList(const fc::ServerMessage& msg)
@@ -444,7 +423,7 @@ void FcIPCLink::onDisks(const fc::ServerMessage& msg)
     m_disks = QList<nv::Disk>(msg.disks().begin(), msg.disks().end());
 }
 
-std::optional<QVariant> FcIPCLink::settle(const fc::ServerMessage& msg)
+std::optional<QVariant> FcIPCLink::takeFailedRequest(const fc::ServerMessage& msg)
 {
     const QVariant pending = m_pendingRequests.take(msg.serial());
     if (!pending.isValid() || !msg.has_error()) {
@@ -456,9 +435,10 @@ std::optional<QVariant> FcIPCLink::settle(const fc::ServerMessage& msg)
 void FcIPCLink::onError(QLocalSocket::LocalSocketError socketError)
 {
     qWarning("Filecheck socket error: %d", int(socketError));
-    if (m_scanPhase == ScanPhase::None) {
+    // A wait that ran out leaves the connection as it was.
+    if (socketError == QLocalSocket::SocketTimeoutError) {
         return;
     }
-    m_scanPhase = ScanPhase::None;
-    emit error();
+    m_connectionError = socketError;
+    emit connectionLost(socketError);
 }

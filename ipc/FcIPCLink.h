@@ -2,6 +2,7 @@
 
 #include "IPCLink.h"
 #include "ProtocolMetaTypes.h"
+#include "ScanTracker.h"
 
 #include <QList>
 #include <QMap>
@@ -12,6 +13,9 @@
 #include <optional>
 #include <string>
 
+class ScanTask;
+Q_MOC_INCLUDE("ScanTask.h")
+
 // Client of the file-check daemon: builds its requests from tasks, configurations and ids, and
 // turns its replies and notifications into signals.
 class FcIPCLink : public IPCLink
@@ -20,20 +24,8 @@ class FcIPCLink : public IPCLink
 
 public:
     // What the link has learnt about the scan it started, for the run's progress and closing
-    // lines. Only information about that task ever changes it.
-    struct ScanSummary
-    {
-        quint32 taskId = 0;
-        fc::ScanState state = fc::SCAN_STATE_PENDING;
-        bool traverseDone = false;
-        quint64 filesToScan = 0;
-        quint64 filesScanned = 0;
-        QString scanningNow;
-        quint64 threatsFound = 0;
-        bool finished = false;
-        // The daemon's result for a finished task, or the refusal of the start request.
-        nv::ErrorCode finalStatus = nv::EC_OK;
-    };
+    // lines.
+    using ScanSummary = ScanTracker::Summary;
 
     FcIPCLink(QLocalSocket* socket, QObject* parent);
 
@@ -52,11 +44,13 @@ public:
     int currentThreatId() const { return m_currentThreatId; }
     void setCurrentThreatId(int threatId) { m_currentThreatId = threatId; }
     // The task of the scan started by scan(), once the daemon has accepted it; 0 before.
-    int currentTaskId() const { return m_currentTaskId; }
+    int currentTaskId() const { return int(m_tracker.taskId()); }
     const QMap<quint32, QVariant>& pendingRequests() const { return m_pendingRequests; }
     const QList<nv::Disk>& disks() const { return m_disks; }
     // Brings the summary up to date first: read it again after later entries.
-    const ScanSummary& scanSummary() const;
+    const ScanSummary& scanSummary() const { return m_tracker.summary(); }
+    // Why the connection ended; UnknownSocketError while it holds.
+    QLocalSocket::LocalSocketError connectionError() const { return m_connectionError; }
 
 signals:
     void threatsDetected(const fc::ServerMessage& msg);
@@ -70,12 +64,18 @@ signals:
     void dirEntryListError(int serial, nv::ErrorCode ec);
     // The scan started by scan() has ended; scanSummary() holds its outcome.
     void finished();
-    // The scan started by scan() was refused, or its connection failed while it was under way.
-    void error();
+    // The daemon answered the request of scan() with an error.
+    void refused(nv::ErrorCode code);
+    // The daemon answered an interruption with an error; scanIsInterrupted() follows as for
+    // any answer.
+    void interruptFailed(int taskId, nv::ErrorCode code);
+    // The connection failed or was closed; a time-out of a wait is not a failure.
+    void connectionLost(QLocalSocket::LocalSocketError cause);
 
 public slots:
     void onError(QLocalSocket::LocalSocketError socketError) override;
-    void scan(const QSharedPointer<ScanTask>& task, const nv::LinuxGUIConfig& config,
+    // False when nothing could be sent: no task, or no connection.
+    bool scan(const QSharedPointer<ScanTask>& task, const nv::LinuxGUIConfig& config,
               const std::string& token);
     void neutralizeByAction(nv::FileAction action, int threatId, const std::string& token);
     void neutralize(int threatId, const nv::LinuxGUIConfig& config, const std::string& token);
@@ -85,8 +85,6 @@ public slots:
     void restoryQEntry(const QString& entryId, const QString& chunkId, const QString& restoryPath);
 
 private:
-    enum class ScanPhase { None, AwaitingStart, Running };
-
     // Threat and quarantine operations are remembered until their answer, which names them only
     // by serial.
     void sendThreatOp(fc::ClientMessage& msg, int threatId, const std::string& token);
@@ -95,26 +93,19 @@ private:
     static void applyConfig(fc::ScanRequest& scanRequest, const nv::LinuxGUIConfig& config);
 
     void onScanStarted(const fc::ServerMessage& msg);
+    void onScanInterrupted(const fc::ServerMessage& msg);
     void onScanInfo(const fc::ServerMessage& msg);
     void onDirList(const fc::ServerMessage& msg);
     void onDisks(const fc::ServerMessage& msg);
     // Forgets the request that a reply answers; the recorded id when the reply reports its
     // failure.
-    std::optional<QVariant> settle(const fc::ServerMessage& msg);
-    // True when the entry ends our scan.
-    bool track(const fc::ScanInfo& info);
+    std::optional<QVariant> takeFailedRequest(const fc::ServerMessage& msg);
 
     QStringList m_includedPaths;
     QStringList m_excludedPaths;
     int m_currentThreatId = 0;
-    int m_currentTaskId = 0;
     QMap<quint32, QVariant> m_pendingRequests;
     QList<nv::Disk> m_disks;
-    ScanPhase m_scanPhase = ScanPhase::None;
-    // Decoding the file being scanned costs about as much as parsing a progress entry, and the
-    // summary is read far less often than the daemon reports progress: the name is kept as sent
-    // and decoded into the summary when the summary is read.
-    mutable ScanSummary m_summary;
-    std::string m_scanningNow;
-    mutable bool m_scanningNowDecoded = true;
+    ScanTracker m_tracker;
+    QLocalSocket::LocalSocketError m_connectionError = QLocalSocket::UnknownSocketError;
 };

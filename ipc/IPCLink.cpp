@@ -1,7 +1,9 @@
 #include "IPCLink.h"
 
 #include <QDeadlineTimer>
+#include <cerrno>
 #include <google/protobuf/message.h>
+#include <poll.h>
 
 namespace {
 constexpr qint64 kPrefixBytes = sizeof(quint32);
@@ -61,12 +63,12 @@ void IPCLink::rejectFrame(quint32 length)
     emit socket->errorOccurred(QLocalSocket::DatagramTooLargeError);
 }
 
-void IPCLink::send(const google::protobuf::Message& message)
+bool IPCLink::send(const google::protobuf::Message& message)
 {
     if (socket->state() != QLocalSocket::ConnectedState) {
         qWarning() << "Connection problem :" << QString::fromStdString(message.GetTypeName())
                    << "did not sent";
-        return;
+        return false;
     }
     const size_t size = message.ByteSizeLong();
     QByteArray frame(qsizetype(kPrefixBytes + size), Qt::Uninitialized);
@@ -76,6 +78,8 @@ void IPCLink::send(const google::protobuf::Message& message)
                                             kPrefixBytes);
     socket->write(frame);
     socket->flush();
+    // A peer that has gone shows here: the failed write closes the socket and reports why.
+    return socket->state() == QLocalSocket::ConnectedState;
 }
 
 bool IPCLink::sendAndWait(const google::protobuf::Message& message)
@@ -86,10 +90,29 @@ bool IPCLink::sendAndWait(const google::protobuf::Message& message)
     const quint64 handled = m_framesHandled;
     const QDeadlineTimer deadline(m_waitMs);
     while (m_framesHandled == handled) {
-        if (deadline.hasExpired() || !socket->waitForReadyRead(int(deadline.remainingTime()))) {
+        if (!waitForData(deadline)) {
             return false;
         }
         dataReceived();
     }
     return true;
+}
+
+bool IPCLink::waitForData(const QDeadlineTimer& deadline)
+{
+    if (socket->state() != QLocalSocket::ConnectedState) {
+        return false;
+    }
+    // Qt's own wait cannot be woken, so the link polls the socket together with the wake
+    // descriptor, and lets the socket read only what is there. A wait that runs out is then no
+    // socket error either.
+    pollfd fds[] = {{int(socket->socketDescriptor()), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+    int ready = 0;
+    do {
+        ready = ::poll(fds, 2, int(deadline.remainingTime()));
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0 || fds[1].revents != 0) {
+        return false;
+    }
+    return socket->waitForReadyRead(0);
 }

@@ -3,6 +3,8 @@
 #include <QLocalSocket>
 #include <QObject>
 
+class QDeadlineTimer;
+
 namespace google::protobuf {
 class Message;
 }
@@ -44,14 +46,19 @@ public:
     // ignored.
     virtual void request(int kind) = 0;
 
-    void send(const google::protobuf::Message& message);
-    // Sends, then blocks until a whole frame has arrived and been handled, or waitMs() passes.
-    // True means only that some frame was handled, not that it answered this message.
+    // False when the message could not be handed to a connected socket.
+    bool send(const google::protobuf::Message& message);
+    // Sends, then blocks until a whole frame has arrived and been handled, waitMs() passes, or the
+    // wake descriptor becomes readable. True means only that some frame was handled, not that it
+    // answered this message.
     bool sendAndWait(const google::protobuf::Message& message);
 
     int waitMs() const { return m_waitMs; }
     // Tests shorten the bound; the program keeps kWaitMs.
     void setWaitMs(int ms) { m_waitMs = ms; }
+    // A descriptor that ends every wait as soon as it is readable: a run that is told to stop
+    // must not sit out a 30-second wait first. -1: none.
+    void setWakeDescriptor(int fd) { m_wakeFd = fd; }
 
 public slots:
     void dataReceived();
@@ -63,8 +70,12 @@ protected:
 
 private:
     void rejectFrame(quint32 length);
+    // Blocks until the socket has read more data; false at the deadline, on a closed connection
+    // or when woken.
+    bool waitForData(const QDeadlineTimer& deadline);
 
     int m_waitMs = kWaitMs;
+    int m_wakeFd = -1;
     // The body of the frame being handled.
     QByteArray m_body;
     // Frames handled so far, so that a wait can tell a whole reply from the first bytes of one.

@@ -5,62 +5,73 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+namespace {
+enum class Found {
+    HeldByLiveRun,  // another run of this process holds it
+    NoDirectory,    // a regular file where the directory should be
+    LockWithoutPid, // what a run leaves when it dies between creating the lock and writing its pid
+};
+} // namespace
+
 class TestRunLock : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void heldLockEndsTheSecondRun();
-    void uncreatableLockLetsTheRunGoOn();
-    void lockWithoutOwnerIsTakenOver();
+    void acquire_data();
+    void acquire();
 };
 
-void TestRunLock::heldLockEndsTheSecondRun()
+void TestRunLock::acquire_data()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QLatin1String(RunLock::kFileName));
-    RunLock first(path);
-    QVERIFY(first.acquire());
+    QTest::addColumn<Found>("found");
+    QTest::addColumn<bool>("goesOn");
+    QTest::addColumn<QString>("warning"); // %1: the lock's path
 
-    LogCapture log;
-    RunLock second(path);
-    QVERIFY(!second.acquire());
-    QCOMPARE(log.lines(QtWarningMsg),
-             QStringList{QStringLiteral("Scheduled scan already running (pid %1), this run ends")
-                             .arg(QCoreApplication::applicationPid())});
+    QTest::newRow("held by a live run")
+        << Found::HeldByLiveRun << false
+        << QStringLiteral("Scheduled scan already running (pid %1), this run ends")
+               .arg(QCoreApplication::applicationPid());
+    // No permission bits involved, so this holds for root as well.
+    QTest::newRow("cannot be created")
+        << Found::NoDirectory << true << "Cannot create the run lock %1, this run goes on unlocked";
+    QTest::newRow("left without an owner") << Found::LockWithoutPid << true << QString();
 }
 
-void TestRunLock::uncreatableLockLetsTheRunGoOn()
+void TestRunLock::acquire()
 {
+    QFETCH(Found, found);
+    QFETCH(bool, goesOn);
+    QFETCH(QString, warning);
+
     QTemporaryDir dir;
-    // A regular file where the directory should be: no permission bits involved, so this holds
-    // for root as well.
-    QFile blocker(dir.filePath("not-a-dir"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    const QString path = dir.filePath("not-a-dir/norvo-scheduled-scan.lock");
+    QString path = dir.filePath(QLatin1String(RunLock::kFileName));
+    std::unique_ptr<RunLock> holder;
+    switch (found) {
+    case Found::HeldByLiveRun:
+        holder = std::make_unique<RunLock>(path);
+        QVERIFY(holder->acquire());
+        break;
+    case Found::NoDirectory: {
+        QFile blocker(dir.filePath("not-a-dir"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        path = dir.filePath("not-a-dir/norvo-scheduled-scan.lock");
+        break;
+    }
+    case Found::LockWithoutPid: {
+        QFile empty(path);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        break;
+    }
+    }
 
     LogCapture log;
     RunLock lock(path);
-    QVERIFY(lock.acquire());
-    QCOMPARE(
-        log.lines(QtWarningMsg),
-        QStringList{
-            QStringLiteral("Cannot create the run lock %1, this run goes on unlocked").arg(path)});
-}
-
-void TestRunLock::lockWithoutOwnerIsTakenOver()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QLatin1String(RunLock::kFileName));
-    // What a run leaves when it dies between creating the lock and writing its process id.
-    QFile empty(path);
-    QVERIFY(empty.open(QIODevice::WriteOnly));
-    empty.close();
-
-    LogCapture log;
-    RunLock lock(path);
-    QVERIFY(lock.acquire());
-    QVERIFY(log.lines(QtWarningMsg).isEmpty());
+    QCOMPARE(lock.acquire(), goesOn);
+    if (warning.contains("%1")) {
+        warning = warning.arg(path);
+    }
+    QCOMPARE(log.lines(QtWarningMsg), warning.isEmpty() ? QStringList() : QStringList{warning});
 }
 
 QTEST_GUILESS_MAIN(TestRunLock)

@@ -71,7 +71,9 @@ private slots:
     void stopInterruptsTheScan_data();
     void stopInterruptsTheScan();
     void secondSignalEndsAtOnce();
+    void stopBeforeTheTaskIsKnown_data();
     void stopBeforeTheTaskIsKnown();
+    void stopDuringStartUp();
     void standInScanFindsTheTestFile();
 
 private:
@@ -150,6 +152,11 @@ void TestScheduling::stopInterruptsTheScan_data()
                             << "Scheduled scan stopped by SIGINT: task 7 interrupted" << false;
     QTest::newRow("SIGHUP") << SIGHUP << answers
                             << "Scheduled scan stopped by SIGHUP: task 7 interrupted" << false;
+    QTest::newRow("SIGTERM, interruption answered with an error")
+        << SIGTERM << int(FcScript::RefusesInterrupt)
+        << "Scheduled scan stopped by SIGTERM: task 7 not interrupted: norvo-filecheck answered "
+           "error 65 (Feature not implemented)"
+        << false;
     QTest::newRow("SIGTERM, daemon never answers")
         << SIGTERM << int(FcScript::IgnoresInterrupt)
         << "Scheduled scan stopped by SIGTERM: task 7 interruption not confirmed by "
@@ -212,20 +219,70 @@ void TestScheduling::secondSignalEndsAtOnce()
                                               "norvo-filecheck"));
 }
 
+void TestScheduling::stopBeforeTheTaskIsKnown_data()
+{
+    QTest::addColumn<int>("fcScript");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("interrupts");
+
+    QTest::newRow("the answer comes within the bound")
+        << int(FcScript::StartsLate) << "Scheduled scan stopped by SIGTERM: task 7 interrupted"
+        << 1;
+    QTest::newRow("no answer within the bound")
+        << int(FcScript::NeverStarts)
+        << "Scheduled scan stopped by SIGTERM before norvo-filecheck started it: the scan request "
+           "was not answered, norvo-filecheck may still run the scan"
+        << 0;
+}
+
+// The request is out, but the daemon has not named the task yet: the run waits for the name
+// within the interruption's bound, then interrupts that task.
 void TestScheduling::stopBeforeTheTaskIsKnown()
 {
-    Daemons daemons(*m_dir, FcScript::NeverStarts);
+    QFETCH(int, fcScript);
+    QFETCH(QString, line);
+    QFETCH(int, interrupts);
+
+    Daemons daemons(*m_dir, FcScript(fcScript));
     RunnerProcess runner(m_dir->path());
     daemons.startRun(runner);
     QVERIFY(daemons.filecheck.waitForReceived(2));
-    // The request is out, but the daemon has not named the task yet.
     QVERIFY(runner.waitForLine("Scan request:"));
+    QElapsedTimer timer;
+    timer.start();
     runner.sendSignal(SIGTERM);
     const auto run = runner.finish();
-    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.endedInOrder(), qPrintable(run.log()));
+    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(run.lines.last(), line);
+    const auto sent = daemons.fcRequests(fc::ClientMessage::INTERRUPT_SCAN_REQUEST);
+    QCOMPARE(sent.size(), interrupts);
+    if (interrupts) {
+        QCOMPARE(sent.first().task_id(), kScriptTaskId);
+    }
+}
+
+// A stop while the start-up waits for the configuration daemon ends that wait at once, and the
+// file-check daemon never hears of the run.
+void TestScheduling::stopDuringStartUp()
+{
+    ConfigdScript script = Daemons::script(*m_dir);
+    script.answersFcheck = false;
+    ScriptedPeer configd(m_dir->filePath("configd"), configdResponder(script));
+    ScriptedPeer filecheck(script.fcPath, fcResponder(FcScript::RunsScan));
+    RunnerProcess runner(m_dir->path());
+    runner.writeSchedule({}, {{"/srv", true}});
+    runner.start(QFile::encodeName(configd.path()));
+    QVERIFY(configd.waitForReceived(4));
+    QElapsedTimer timer;
+    timer.start();
+    runner.sendSignal(SIGTERM);
+    const auto run = runner.finish();
+    QVERIFY2(run.endedInOrder(), qPrintable(run.log()));
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(run.lines.last(),
-             QStringLiteral("Scheduled scan stopped by SIGTERM before norvo-filecheck started it"));
-    QVERIFY(daemons.fcRequests(fc::ClientMessage::INTERRUPT_SCAN_REQUEST).isEmpty());
+             QStringLiteral("Scheduled scan stopped by SIGTERM before the scan was requested"));
+    QCOMPARE(filecheck.connections(), 0);
 }
 
 void TestScheduling::standInScanFindsTheTestFile()
@@ -258,8 +315,7 @@ void TestScheduling::standInScanFindsTheTestFile()
     }
     QCOMPARE(progress,
              (QStringList{"Scan progress: task 7 running", "Scan progress: task 7 finished"}));
-    QCOMPARE(run.lines.last(), QStringLiteral("Scheduled scan finished: task 7, final status 0 "
-                                              "(Success), files scanned: 3, threats found: 1"));
+    QCOMPARE(run.lines.last(), kScriptSummary);
 }
 
 QTEST_GUILESS_MAIN(TestScheduling)

@@ -6,10 +6,18 @@
 #include <QDir>
 #include <QSettings>
 #include <QTest>
+#include <QThread>
 #include <csignal>
 
 using Reply = ScriptedPeer::Reply;
 using Replies = QList<Reply>;
+
+const QString kScriptSummary = QStringLiteral("Scheduled scan finished: task 7, final status 0 "
+                                              "(Success), files scanned: 3, threats found: 1");
+
+namespace {
+constexpr int kLateStartMs = 500;
+}
 
 nv::Configd2PublicMessage configdReply(nv::Configd2PublicMessage::MessageTag tag)
 {
@@ -49,6 +57,9 @@ ScriptedPeer::Responder configdResponder(const ConfigdScript& script)
             return {{frameOf(reply)}};
         }
         case nv::Public2ConfigdMessage::GET_FCHECK_REQUEST: {
+            if (!script.answersFcheck) {
+                return {};
+            }
             auto reply = configdReply(nv::Configd2PublicMessage::GET_FCHECK_RESPONSE);
             if (script.fcheckError == nv::EC_OK) {
                 reply.set_socket_path(script.fcPath.toStdString());
@@ -67,11 +78,16 @@ ScriptedPeer::Responder fcResponder(FcScript script)
 {
     return [script](const QByteArray& body) -> Replies {
         const auto request = parsed<fc::ClientMessage>(body);
-        if (request.tag() == fc::ClientMessage::INTERRUPT_SCAN_REQUEST &&
-            script == FcScript::NeverFinishes) {
+        const bool answersInterrupt = script == FcScript::NeverFinishes ||
+                                      script == FcScript::StartsLate ||
+                                      script == FcScript::RefusesInterrupt;
+        if (request.tag() == fc::ClientMessage::INTERRUPT_SCAN_REQUEST && answersInterrupt) {
             fc::ServerMessage interrupted;
             interrupted.set_tag(fc::ServerMessage::INTERRUPT_SCAN_RESPONSE);
             interrupted.set_task_id(request.task_id());
+            if (script == FcScript::RefusesInterrupt) {
+                interrupted.mutable_error()->set_code(nv::EC_NOT_IMPLEMENTED);
+            }
             return {{frameOf(interrupted)}};
         }
         if (request.tag() != fc::ClientMessage::START_SCAN_REQUEST ||
@@ -81,16 +97,32 @@ ScriptedPeer::Responder fcResponder(FcScript script)
         fc::ServerMessage started;
         started.set_tag(fc::ServerMessage::START_SCAN_RESPONSE);
         started.set_task_id(kScriptTaskId);
+        const QByteArray running = frameOf(scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING));
         switch (script) {
         case FcScript::Refuses:
             started.set_task_id(0);
             started.mutable_error()->set_code(nv::EC_NOT_IMPLEMENTED);
             return {{frameOf(started)}};
-        case FcScript::DiesAfterStart:
-            return {{frameOf(started), true}};
+        case FcScript::OversizedFrame: {
+            const quint32 length = 0x7fffffff;
+            return {{frameOf(started) +
+                     QByteArray(reinterpret_cast<const char*>(&length), sizeof length)}};
+        }
+        case FcScript::StartsLate:
+            QThread::msleep(kLateStartMs);
+            return {{frameOf(started)}, {running}};
         case FcScript::NeverFinishes:
         case FcScript::IgnoresInterrupt:
-            return {{frameOf(started)}, {frameOf(scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING))}};
+        case FcScript::RefusesInterrupt:
+            return {{frameOf(started)}, {running}};
+        case FcScript::FinishesBeforeAnswer:
+            return {{frameOf(scanInfo(kScriptTaskId, fc::SCAN_STATE_FINISHED, 3))},
+                    {frameOf(started)}};
+        case FcScript::FinishesWithoutResult: {
+            fc::ServerMessage finished = scanInfo(kScriptTaskId, fc::SCAN_STATE_FINISHED, 3);
+            finished.mutable_info(0)->clear_result();
+            return {{frameOf(started)}, {frameOf(finished)}};
+        }
         case FcScript::RunsScan: {
             fc::ServerMessage finished = scanInfo(kScriptTaskId, fc::SCAN_STATE_FINISHED, 3);
             nv::FileThreat* threat = finished.mutable_info(0)->add_threat();

@@ -30,18 +30,26 @@ struct ConfigdScript
     nv::LinuxGUIConfig config;
     QString fcPath;
     nv::ErrorCode fcheckError = nv::EC_OK; // EC_OK: answer with the path
+    bool answersFcheck = true;             // false: GET_FCHECK_REQUEST goes unanswered
 };
 ScriptedPeer::Responder configdResponder(const ConfigdScript& script);
 
 // How the scripted file-check daemon answers the scan request, and an interruption.
 enum class FcScript {
-    RunsScan,         // task 7 runs, another task finishes, then task 7 finishes with a threat
-    Refuses,          // the start is answered with an error
-    DiesAfterStart,   // the connection closes after the start answer
-    NeverFinishes,    // task 7 runs; an interruption is answered
-    IgnoresInterrupt, // task 7 runs; an interruption gets no answer
-    NeverStarts,      // the scan request gets no answer
+    RunsScan,              // task 7 runs, another task finishes, then task 7 finishes with a threat
+    FinishesBeforeAnswer,  // task 7 is reported finished before the start answer names it
+    FinishesWithoutResult, // task 7 finishes, with no result in its last entry
+    Refuses,               // the start is answered with an error
+    OversizedFrame,        // after the start answer, a frame longer than any daemon may send
+    NeverFinishes,         // task 7 runs; an interruption is answered
+    StartsLate,            // as NeverFinishes, but the start is answered only after half a second
+    IgnoresInterrupt,      // task 7 runs; an interruption gets no answer
+    RefusesInterrupt,      // task 7 runs; an interruption is answered with an error
+    NeverStarts,           // the scan request gets no answer
 };
+
+// The closing line of a run of RunsScan.
+extern const QString kScriptSummary;
 ScriptedPeer::Responder fcResponder(FcScript script);
 
 // The runner as a separate process, with its own settings and runtime directory under `home`.
@@ -55,6 +63,14 @@ public:
         bool ended = false;
         QStringList lines;
         qint64 pid = 0;
+
+        // Ended by itself, within the bound of finish(), with status 0.
+        bool endedInOrder() const
+        {
+            return ended && exitStatus == QProcess::NormalExit && exitCode == 0;
+        }
+        QStringList lastLines(int count) const { return lines.mid(lines.size() - count); }
+        QString log() const { return lines.join('\n'); }
     };
 
     explicit RunnerProcess(const QString& home);

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "error.pb.h"
+#include "fcheck_client_ipc.pb.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <optional>
+#include <string>
+
+// What the run knows of the scan it asked for, from the daemon's answer to the start request and
+// from the scan information that the daemon sends every subscriber. Information about tasks that
+// are not yet known to be ours is kept for a few tasks: a small task may be reported finished
+// before the answer that names it arrives.
+class ScanTracker
+{
+public:
+    struct Summary
+    {
+        quint32 taskId = 0;
+        fc::ScanState state = fc::SCAN_STATE_PENDING;
+        bool traverseDone = false;
+        quint64 filesToScan = 0;
+        quint64 filesScanned = 0;
+        QString scanningNow;
+        quint64 threatsFound = 0;
+        bool finished = false;
+        // The daemon's result for a finished task; none when the task ended without one.
+        std::optional<nv::ErrorCode> finalStatus;
+    };
+
+    enum class Start {
+        NotOurs,  // no request of ours is waiting for an answer
+        Refused,  // the daemon refused our request
+        Running,  // our task runs
+        Finished, // our task had ended before the answer arrived
+    };
+
+    // How many tasks of unknown owner are followed while our start request is unanswered.
+    static constexpr int kEarlyTasks = 4;
+
+    // Forgets the previous scan: the next start answer is the one to our request.
+    void expectStart();
+    Start onStartAnswer(const fc::ServerMessage& answer);
+    // True when the entry ends our scan.
+    bool onScanInfo(const fc::ScanInfo& info);
+
+    bool awaitingStart() const { return m_phase == Phase::AwaitingStart; }
+    // Our task once the daemon has named it; 0 before.
+    quint32 taskId() const { return m_current.summary.taskId; }
+    // Brings the summary up to date first: read it again after later entries.
+    const Summary& summary() const;
+
+private:
+    enum class Phase { Idle, AwaitingStart, Running };
+
+    struct Record
+    {
+        Summary summary;
+        // Decoding the file being scanned costs about as much as parsing a progress entry, and
+        // the summary is read far less often than the daemon reports progress: the name is kept
+        // as sent and decoded when the summary is read.
+        std::string scanningNow;
+        bool scanningNowDecoded = true;
+
+        void apply(const fc::ScanInfo& info);
+    };
+
+    Record* earlyRecord(quint32 taskId);
+
+    Phase m_phase = Phase::Idle;
+    mutable Record m_current;
+    QList<QPair<quint32, Record>> m_early;
+};
