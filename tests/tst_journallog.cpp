@@ -136,6 +136,8 @@ void TestJournalLog::otherStreamsStayAsTheyAre()
     }
     if (set) {
         qputenv("JOURNAL_STREAM", stream);
+    } else {
+        qunsetenv("JOURNAL_STREAM");
     }
 
     const bool installed = JournalLog::install();
