@@ -1,0 +1,52 @@
+#pragma once
+
+#include "RunReport.h"
+
+#include <QDBusConnection>
+#include <QString>
+#include <QVariantMap>
+
+// Tells the desktop user how a scheduled run ended: its log goes to the journal, which a desktop
+// user never reads.
+class DesktopNotifier
+{
+public:
+    // The run's end may wait this long for the desktop, no longer.
+    static constexpr int kNotifyWaitMs = 1000;
+    static constexpr int kShownFiles = 5;
+    static constexpr char kAppName[] = "norvo-scheduled-scan";
+
+    // The user's choices from the configuration daemon. Until a configuration has arrived the
+    // user is told, and the sound is left to the desktop.
+    struct Preferences
+    {
+        bool configured = false;
+        bool showNotifications = true;
+        bool playSound = false;
+    };
+
+    explicit DesktopNotifier(const QDBusConnection& bus = QDBusConnection::sessionBus(),
+                             int waitMs = kNotifyWaitMs);
+
+    // Shows the notification this run calls for, if any. Whatever goes wrong on the bus is one
+    // debug line.
+    void notify(const RunReport& report, const Preferences& preferences) const;
+
+private:
+    struct Notification
+    {
+        QString icon;
+        QString summary;
+        QString body;
+        QVariantMap hints;
+        int expireTimeout = -1;
+    };
+
+    static Notification threatsFound(const RunReport& report, bool markup);
+    static Notification clean(const RunReport& report);
+    static Notification incomplete(const RunReport& report);
+    static QString cause(RunReport::Outcome outcome);
+
+    QDBusConnection m_bus;
+    int m_waitMs;
+};

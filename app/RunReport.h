@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// How a run ended, gathered once at its single way out so that the notification, the result
+// file and the exit status all tell the same story.
+struct RunReport
+{
+    enum class Outcome { Finished, Refused, Forbidden, NotStarted, ConnectionLost, Stopped };
+
+    struct Threat
+    {
+        QString file;
+        QStringList names;
+        QString action; // the last operation on the file
+        QString result; // that operation's result text
+    };
+
+    // What a scheduler sees with --exit-status; without it every run exits 0, as the suite's
+    // own scheduler expects.
+    static constexpr int kExitClean = 0;
+    static constexpr int kExitThreats = 1;
+    static constexpr int kExitIncomplete = 2;
+
+    // The stored and shown form of an outcome, e.g. "connection-lost".
+    static QString outcomeName(Outcome outcome);
+    static std::optional<Outcome> outcomeFromName(const QString& name);
+
+    int exitStatus(bool exitStatusRequested) const;
+    // Threats found, even when fewer of them were kept.
+    quint64 threatCount() const;
+
+    Outcome outcome = Outcome::NotStarted;
+    QString reason; // the run's closing line
+    QDateTime started;
+    QDateTime ended;
+    quint32 taskId = 0;
+    std::optional<int> finalStatusCode;
+    QString finalStatusText;
+    quint64 filesScanned = 0;
+    quint64 filesToScan = 0;
+    QList<Threat> threats; // may hold fewer than threatsFound: a long list is capped
+    quint64 threatsFound = 0;
+    // Another run held the lock: this one scanned nothing and leaves no trace for the user.
+    bool alreadyRunning = false;
+};
