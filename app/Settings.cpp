@@ -118,3 +118,14 @@ void Settings::reset()
     clearGroup(Scan);
     clearGroup(Proxy);
 }
+
+QSettings::Status Settings::sync()
+{
+    m_settings.sync();
+    return m_settings.status();
+}
+
+QString Settings::fileName() const
+{
+    return m_settings.fileName();
+}

@@ -51,6 +51,9 @@ public:
     void clearGeneral();
     // Clears General, Scan and Proxy; the central-server connection data (ES) survives.
     void reset();
+    // Writes what was set and reads what others changed in the file meanwhile.
+    QSettings::Status sync();
+    QString fileName() const;
 
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;
