@@ -5,6 +5,7 @@
 #include "ErrorText.h"
 #include "FcIPCLink.h"
 #include "Inventory.h"
+#include "ResultFile.h"
 #include "ScanProgressLog.h"
 #include "ScanTask.h"
 #include "SignalWatcher.h"
@@ -12,12 +13,25 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
+#include <QThread>
+#include <cerrno>
 #include <optional>
+#include <poll.h>
 
 namespace {
 
 // How often a connection attempt looks for a stop signal: connecting has no wait to wake.
 constexpr qint64 kStopCheckMs = 100;
+// Pauses between attempts to reach a daemon that is not listening yet: quick at first, as a
+// daemon that starts at boot is soon there, then no more than one attempt in this long.
+constexpr int kFirstRetryPauseMs = 1000;
+constexpr int kMaxRetryPauseMs = 30000;
+
+bool notListening(QLocalSocket::LocalSocketError error)
+{
+    return error == QLocalSocket::ServerNotFoundError ||
+           error == QLocalSocket::ConnectionRefusedError;
+}
 
 const QString kFcLost = QStringLiteral("Scheduled scan ended: connection to norvo-filecheck lost");
 
@@ -52,12 +66,64 @@ QString summaryLine(const FcIPCLink::ScanSummary& summary)
         .arg(summary.threatsFound);
 }
 
+QString pastTense(nv::FileAction action)
+{
+    switch (action) {
+    case nv::FILE_ACTION_CURE:
+        return QStringLiteral("cured");
+    case nv::FILE_ACTION_QUARANTINE:
+        return QStringLiteral("quarantined");
+    case nv::FILE_ACTION_DELETE:
+        return QStringLiteral("deleted");
+    case nv::FILE_ACTION_REPORT:
+        return QStringLiteral("reported");
+    case nv::FILE_ACTION_IGNORE:
+        return QStringLiteral("ignored");
+    }
+    return QString::number(int(action));
+}
+
+// Names found in an archive or mail sit in the report of the item that holds them.
+void collectNames(const nv::ScanReport& report, QStringList* names)
+{
+    for (const nv::Virus& virus : report.virus()) {
+        names->append(QString::fromStdString(virus.name()));
+    }
+    for (const nv::ScanReport& item : report.item()) {
+        collectNames(item, names);
+    }
+}
+
+RunReport::Threat describe(const nv::FileThreat& threat)
+{
+    RunReport::Threat described;
+    described.file = QFile::decodeName(QByteArray::fromStdString(threat.report().object()));
+    collectNames(threat.report(), &described.names);
+    if (threat.history_size() > 0) {
+        const nv::FileOperation& last = threat.history(threat.history_size() - 1);
+        described.action = pastTense(last.action());
+        described.result = errorText(last.result());
+    }
+    return described;
+}
+
+QString threatLine(const RunReport::Threat& threat)
+{
+    const QString names = threat.names.isEmpty() ? QStringLiteral("unnamed threat")
+                                                 : threat.names.join(QStringLiteral(", "));
+    const QString done = threat.action.isEmpty()
+                             ? QStringLiteral("nothing done yet")
+                             : QStringLiteral("%1 (%2)").arg(threat.action, threat.result);
+    return QStringLiteral("Threat found: \"%1\": %2, %3").arg(threat.file, names, done);
+}
+
 } // namespace
 
 ConnectionManager::ConnectionManager(QObject* parent)
     : QObject(parent), m_configdSocket(new QLocalSocket(this)), m_fcSocket(nullptr),
       m_waitMs(IPCLink::kWaitMs)
 {
+    m_report.started = QDateTime::currentDateTimeUtc();
     // Made before the link's own connection, so the run's reaction comes first.
     connect(m_configdSocket, &QLocalSocket::errorOccurred, this, &ConnectionManager::error);
     m_configdLink.reset(new ConfigdIPCLink(m_configdSocket, this));
@@ -75,6 +141,7 @@ ConnectionManager::ConnectionManager(QObject* parent)
     connect(fc, &FcIPCLink::interruptFailed, this, &ConnectionManager::onInterruptFailed);
     connect(fc, &FcIPCLink::scanIsInterrupted, this, &ConnectionManager::onScanInterrupted);
     connect(fc, &FcIPCLink::connectionLost, this, &ConnectionManager::onFcConnectionLost);
+    connect(fc, &FcIPCLink::threatFound, this, &ConnectionManager::onThreatFound);
 
     auto* progress = new ScanProgressLog(fc, this);
     connect(fc, &FcIPCLink::newScanInfo, progress, &ScanProgressLog::onScanInfo);
@@ -125,12 +192,13 @@ bool ConnectionManager::initialize()
 
 bool ConnectionManager::connectToConfigd()
 {
-    if (const std::optional<QString> path = configdSocketPath(m_defaultConfigdSocket)) {
-        m_configdSocket->connectToServer(*path, QIODevice::ReadWrite);
-    }
-    // At once false when there was nothing to connect to.
-    if (!waitForConnected(m_configdSocket)) {
+    const std::optional<QString> path = configdSocketPath(m_defaultConfigdSocket);
+    // At once false when there is nothing to connect to.
+    if (!path || !connectWhenListening(m_configdSocket, *path, QStringLiteral("ConfigD"))) {
         return startUpFailed(QStringLiteral("ConfigD connection problem"), QtDebugMsg);
+    }
+    if (!admitPeer(*m_configdSocket, *path)) {
+        return false;
     }
     qDebug() << "ConfigD is connected";
     if (!m_configdLink->subscribeToGuiConfig()) {
@@ -160,12 +228,77 @@ bool ConnectionManager::initializeFcLink()
 bool ConnectionManager::connectToFileCheck(const QString& socketPath)
 {
     qDebug() << "Socket path = " << socketPath;
-    m_fcSocket->connectToServer(socketPath, QIODevice::ReadWrite);
-    if (!waitForConnected(m_fcSocket)) {
+    if (!connectWhenListening(m_fcSocket, socketPath, QStringLiteral("norvo-filecheck")) ||
+        !admitPeer(*m_fcSocket, socketPath)) {
         return false;
     }
     m_stage = Stage::FileCheck;
     m_fcLink->request(IPCLink::SubscribeToScanInfo);
+    return !m_ended;
+}
+
+bool ConnectionManager::admitPeer(QLocalSocket& socket, const QString& path)
+{
+    if (m_peers.admit(socket, path)) {
+        return true;
+    }
+    // Closed before a single byte went out: the impostor learns nothing of the run.
+    socket.abort();
+    finish(Outcome::NotStarted, PeerGuard::refusedLine(path));
+    return false;
+}
+
+bool ConnectionManager::connectWhenListening(QLocalSocket* socket, const QString& path,
+                                             const QString& daemon)
+{
+    socket->connectToServer(path, QIODevice::ReadWrite);
+    if (waitForConnected(socket)) {
+        return true;
+    }
+    if (m_ended || path.isEmpty() || !notListening(socket->error()) || m_daemonWait.hasExpired()) {
+        return false;
+    }
+    const qint64 bound = (m_daemonWait.remainingTime() + 999) / 1000;
+    qInfo().noquote() << QStringLiteral("%1 is not listening at \"%2\" yet, the run waits up to "
+                                        "%3 s for it")
+                             .arg(daemon, path)
+                             .arg(bound);
+    m_retrying = true;
+    bool connected = false;
+    for (int pauseMs = kFirstRetryPauseMs; !connected && !m_daemonWait.hasExpired();
+         pauseMs = qMin(pauseMs * 2, kMaxRetryPauseMs)) {
+        if (!pause(int(qMin(qint64(pauseMs), m_daemonWait.remainingTime())))) {
+            break;
+        }
+        socket->connectToServer(path, QIODevice::ReadWrite);
+        connected = waitForConnected(socket);
+        if (!connected && !notListening(socket->error())) {
+            break;
+        }
+    }
+    m_retrying = false;
+    if (m_ended) {
+        return false;
+    }
+    qInfo().noquote()
+        << (connected ? QStringLiteral("%1 is listening now, the run goes on").arg(daemon)
+                      : QStringLiteral("%1 did not appear within %2 s").arg(daemon).arg(bound));
+    return connected;
+}
+
+bool ConnectionManager::pause(int ms)
+{
+    if (!m_stopSignals) {
+        QThread::msleep(ulong(qMax(ms, 0)));
+        return true;
+    }
+    pollfd wake{m_stopSignals->descriptor(), POLLIN, 0};
+    const QDeadlineTimer deadline(ms);
+    int ready = 0;
+    do {
+        ready = ::poll(&wake, 1, int(deadline.remainingTime()));
+    } while (ready < 0 && errno == EINTR);
+    deliverStopSignals();
     return !m_ended;
 }
 
@@ -196,7 +329,8 @@ bool ConnectionManager::scan()
     }
     const nv::LinuxGUIConfig config = Inventory::instance()->config();
     if (config.has_right_start_scanner() && !config.right_start_scanner()) {
-        finish(QStringLiteral("Scheduled scan cannot be started due to central protection server "
+        finish(Outcome::Forbidden,
+               QStringLiteral("Scheduled scan cannot be started due to central protection server "
                               "restrictions"),
                QtDebugMsg);
         return false;
@@ -204,7 +338,7 @@ bool ConnectionManager::scan()
     const QSharedPointer<ScanTask> task(new ScanTask(ScanTask::ScheduledScan));
     m_stage = Stage::ScanRequested;
     if (!m_fcLink->scan(task, config, m_configdLink->token())) {
-        finish(kFcLost);
+        finish(Outcome::ConnectionLost, kFcLost);
     }
     return !m_ended;
 }
@@ -219,17 +353,29 @@ void ConnectionManager::deliverStopSignals()
 bool ConnectionManager::startUpFailed(const QString& closingLine, QtMsgType type)
 {
     deliverStopSignals();
-    finish(closingLine, type);
+    finish(Outcome::NotStarted, closingLine, type);
     return false;
 }
 
-void ConnectionManager::finish(const QString& closingLine, QtMsgType type)
+void ConnectionManager::finish(Outcome outcome, const QString& closingLine, QtMsgType type)
 {
     if (m_ended) {
         return;
     }
     m_ended = true;
     m_interruptWait.stop();
+    const FcIPCLink::ScanSummary& summary = m_fcLink->scanSummary();
+    m_report.outcome = outcome;
+    m_report.reason = closingLine;
+    m_report.ended = QDateTime::currentDateTimeUtc();
+    m_report.taskId = summary.taskId;
+    if (summary.finalStatus) {
+        m_report.finalStatusCode = int(*summary.finalStatus);
+        m_report.finalStatusText = errorText(*summary.finalStatus);
+    }
+    m_report.filesScanned = summary.filesScanned;
+    m_report.filesToScan = summary.filesToScan;
+    m_report.threatsFound = summary.threatsFound;
     if (type == QtDebugMsg) {
         qDebug().noquote() << closingLine;
     } else {
@@ -243,13 +389,16 @@ void ConnectionManager::error(QLocalSocket::LocalSocketError socketError)
 {
     QString line;
     QDebug(&line) << "Error = " << socketError;
+    if (m_retrying) {
+        return;
+    }
     // Before the scan is requested, the step that waits for the daemon reports the failure; the
     // cause is logged as it comes.
     if (m_stage != Stage::ScanRequested) {
         qDebug().noquote() << line.trimmed();
         return;
     }
-    finish(line.trimmed(), QtDebugMsg);
+    finish(Outcome::ConnectionLost, line.trimmed(), QtDebugMsg);
 }
 
 void ConnectionManager::onScanFinished()
@@ -258,7 +407,7 @@ void ConnectionManager::onScanFinished()
         finishStop(QStringLiteral("scan ended"));
         return;
     }
-    finish(summaryLine(m_fcLink->scanSummary()));
+    finish(Outcome::Finished, summaryLine(m_fcLink->scanSummary()));
 }
 
 void ConnectionManager::onScanRefused(nv::ErrorCode code)
@@ -268,7 +417,8 @@ void ConnectionManager::onScanRefused(nv::ErrorCode code)
         finishStop(QStringLiteral("norvo-filecheck refused the scan, %1").arg(refusal));
         return;
     }
-    finish(QStringLiteral("Scheduled scan refused by norvo-filecheck: %1").arg(refusal));
+    finish(Outcome::Refused,
+           QStringLiteral("Scheduled scan refused by norvo-filecheck: %1").arg(refusal));
 }
 
 void ConnectionManager::onFcConnectionLost()
@@ -281,7 +431,17 @@ void ConnectionManager::onFcConnectionLost()
         finishStop(QStringLiteral("norvo-filecheck closed the connection"));
         return;
     }
-    finish(kFcLost);
+    finish(Outcome::ConnectionLost, kFcLost);
+}
+
+void ConnectionManager::onThreatFound(const nv::FileThreat& threat)
+{
+    const RunReport::Threat described = describe(threat);
+    qWarning().noquote() << threatLine(described);
+    // The count goes on in the summary; a mass infection must not grow the run without bound.
+    if (m_report.threats.size() < ResultFile::kMaxThreats) {
+        m_report.threats.append(described);
+    }
 }
 
 void ConnectionManager::stop(int signo)
@@ -297,7 +457,8 @@ void ConnectionManager::stop(int signo)
     }
     m_stopSignal = signo;
     if (m_stage != Stage::ScanRequested) {
-        finish(QStringLiteral("Scheduled scan stopped by %1 before the scan was requested")
+        finish(Outcome::Stopped,
+               QStringLiteral("Scheduled scan stopped by %1 before the scan was requested")
                    .arg(SignalWatcher::name(signo)));
         return;
     }
@@ -339,7 +500,8 @@ void ConnectionManager::onInterruptWaitOver()
         finishStop(QStringLiteral("interruption not confirmed by norvo-filecheck"));
         return;
     }
-    finish(QStringLiteral("Scheduled scan stopped by %1 before norvo-filecheck started it: the "
+    finish(Outcome::Stopped,
+           QStringLiteral("Scheduled scan stopped by %1 before norvo-filecheck started it: the "
                           "scan request was not answered, norvo-filecheck may still run the scan")
                .arg(SignalWatcher::name(m_stopSignal)));
 }
@@ -349,6 +511,6 @@ void ConnectionManager::finishStop(const QString& outcome)
     const QString task = m_fcLink->currentTaskId()
                              ? QStringLiteral("task %1 ").arg(m_fcLink->currentTaskId())
                              : QString();
-    finish(QStringLiteral("Scheduled scan stopped by %1: %2%3")
-               .arg(SignalWatcher::name(m_stopSignal), task, outcome));
+    finish(Outcome::Stopped, QStringLiteral("Scheduled scan stopped by %1: %2%3")
+                                 .arg(SignalWatcher::name(m_stopSignal), task, outcome));
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QLocalSocket>
 #include <QObject>
 #include <QSharedPointer>
 #include <QTimer>
 
+#include "PeerGuard.h"
+#include "RunReport.h"
 #include "error.pb.h"
+#include "threat.pb.h"
 
 class ConfigdIPCLink;
 class FcIPCLink;
@@ -34,9 +38,14 @@ public:
     void watchStopSignals(SignalWatcher* watcher);
     // Tests shorten every start-up wait; the program keeps IPCLink::kWaitMs.
     void setWaitMs(int ms);
+    // How long the start-up waits for daemons that are not listening yet, as after a boot; the
+    // bound counts from the start of the run. 0: not at all.
+    void setDaemonWait(int ms) { m_daemonWait.setRemainingTime(ms); }
     // Tests name a socket of their own; the program keeps kDefaultConfigdSocket.
     void setDefaultConfigdSocket(const QString& path) { m_defaultConfigdSocket = path; }
     bool hasEnded() const { return m_ended; }
+    // How the run ended; complete once it has.
+    const RunReport& report() const { return m_report; }
 
 signals:
     void finished();
@@ -52,14 +61,22 @@ private:
     // How far the run has come: what a failure or a stop still has to undo.
     enum class Stage { ConfigD, FileCheck, ScanRequested };
 
-    // The only way out: the first call writes the closing line and ends the run; later calls
-    // change nothing.
-    void finish(const QString& closingLine, QtMsgType type = QtInfoMsg);
+    using Outcome = RunReport::Outcome;
+
+    // The only way out: the first call writes the closing line, completes the report and ends
+    // the run; later calls change nothing.
+    void finish(Outcome outcome, const QString& closingLine, QtMsgType type = QtInfoMsg);
     // The start-up reports its own failures, after the line of any step that failed. A wait that
     // a stop signal cut short has ended the run with the stop's line instead.
     bool startUpFailed(const QString& closingLine, QtMsgType type = QtInfoMsg);
+    // False, with the run ended, when the peer of a new connection is nobody to talk to.
+    bool admitPeer(QLocalSocket& socket, const QString& path);
     void deliverStopSignals();
     bool waitForConnected(QLocalSocket* socket);
+    // Connects, retrying within the daemon wait while nothing listens at `path` yet.
+    bool connectWhenListening(QLocalSocket* socket, const QString& path, const QString& daemon);
+    // False when a stop signal ended the run during the pause.
+    bool pause(int ms);
 
     void onScanStarted(int taskId);
     void onScanFinished();
@@ -67,6 +84,7 @@ private:
     void onScanInterrupted(int taskId);
     void onInterruptFailed(int taskId, nv::ErrorCode code);
     void onFcConnectionLost();
+    void onThreatFound(const nv::FileThreat& threat);
     void onInterruptWaitOver();
     void finishStop(const QString& outcome);
 
@@ -76,8 +94,13 @@ private:
     QSharedPointer<FcIPCLink> m_fcLink;
 
     SignalWatcher* m_stopSignals = nullptr;
+    PeerGuard m_peers;
+    RunReport m_report;
     QString m_defaultConfigdSocket = QLatin1String(kDefaultConfigdSocket);
     int m_waitMs;
+    QDeadlineTimer m_daemonWait{0};
+    // Set while the start-up retries: the failures it expects are not worth a line each.
+    bool m_retrying = false;
     Stage m_stage = Stage::ConfigD;
     bool m_ended = false;
     // Set once a stop signal has arrived: the run then ends as soon as its scan is stopped.

@@ -1,8 +1,13 @@
 #include "DesktopNotifier.h"
 
+#include <QLoggingCategory>
+
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QDebug>
+
+// A category of its own, so that a log reader can mute the desktop's absence on a server.
+Q_LOGGING_CATEGORY(lcNotification, "norvo.notification")
 
 namespace {
 constexpr char kService[] = "org.freedesktop.Notifications";
@@ -29,8 +34,8 @@ QDBusMessage callNotifications(const QDBusConnection& bus, const char* method,
 
 void reportFailure(const QDBusMessage& reply)
 {
-    qDebug("Desktop notification not shown: %s: %s", qPrintable(reply.errorName()),
-           qPrintable(reply.errorMessage()));
+    qCDebug(lcNotification, "Desktop notification not shown: %s: %s", qPrintable(reply.errorName()),
+            qPrintable(reply.errorMessage()));
 }
 
 QString escapedForMarkup(QString text)
@@ -53,8 +58,8 @@ void DesktopNotifier::notify(const RunReport& report, const Preferences& prefere
         return;
     }
     if (!m_bus.isConnected()) {
-        qDebug("Desktop notification not shown: no session bus: %s",
-               qPrintable(m_bus.lastError().message()));
+        qCDebug(lcNotification, "Desktop notification not shown: no session bus: %s",
+                qPrintable(m_bus.lastError().message()));
         return;
     }
     const QDeadlineTimer deadline(m_waitMs);

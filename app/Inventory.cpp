@@ -13,6 +13,7 @@ void Inventory::setConfig(quint32 revision, const nv::LinuxGUIConfig& config)
 {
     m_configRevision = revision;
     m_config = config;
+    m_hasConfig = true;
 }
 
 void Inventory::setFcSocketPath(const QString& path)

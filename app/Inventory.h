@@ -20,6 +20,8 @@ public:
     // A copy: a reply dispatched during a later wait may replace the stored record.
     nv::LinuxGUIConfig config() const { return m_config; }
     quint32 configRevision() const { return m_configRevision; }
+    // Whether the daemon has sent a configuration at all; until then config() is empty.
+    bool hasConfig() const { return m_hasConfig; }
 
     void setFcSocketPath(const QString& path);
     QString fcSocketPath() const { return m_fcSocketPath; }
@@ -29,5 +31,6 @@ private:
 
     nv::LinuxGUIConfig m_config;
     quint32 m_configRevision = 0;
+    bool m_hasConfig = false;
     QString m_fcSocketPath;
 };

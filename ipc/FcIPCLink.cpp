@@ -370,6 +370,7 @@ void FcIPCLink::onScanStarted(const fc::ServerMessage& msg)
     // Tracked first, so that a receiver of the answer knows whether it named our task.
     const ScanTracker::Start start = m_tracker.onStartAnswer(msg);
     emit scanIsStarted(int(msg.task_id()));
+    emitNewThreats();
     switch (start) {
     case ScanTracker::Start::Refused:
         emit refused(msg.error().code());
@@ -399,6 +400,9 @@ void FcIPCLink::onScanInfo(const fc::ServerMessage& msg)
         // Tracked first, so that a receiver of the entry reads a summary that includes it.
         ended = m_tracker.onScanInfo(info) || ended;
         emit newScanInfo(info);
+        if (info.threat_size() > 0) {
+            emitNewThreats();
+        }
     }
     // Receivers see every entry of the notification before they learn that the scan is over.
     if (ended) {
@@ -421,6 +425,13 @@ void FcIPCLink::onDisks(const fc::ServerMessage& msg)
 {
     logReply(QStringLiteral("ENUMERATE_DISKS_RESPONSE"));
     m_disks = QList<nv::Disk>(msg.disks().begin(), msg.disks().end());
+}
+
+void FcIPCLink::emitNewThreats()
+{
+    for (const nv::FileThreat& threat : m_tracker.takeNewThreats()) {
+        emit threatFound(threat);
+    }
 }
 
 std::optional<QVariant> FcIPCLink::takeFailedRequest(const fc::ServerMessage& msg)

@@ -69,6 +69,8 @@ signals:
     // The daemon answered an interruption with an error; scanIsInterrupted() follows as for
     // any answer.
     void interruptFailed(int taskId, nv::ErrorCode code);
+    // A threat of the scan started by scan(), once per threat.
+    void threatFound(const nv::FileThreat& threat);
     // The connection failed or was closed; a time-out of a wait is not a failure.
     void connectionLost(QLocalSocket::LocalSocketError cause);
 
@@ -100,6 +102,7 @@ private:
     // Forgets the request that a reply answers; the recorded id when the reply reports its
     // failure.
     std::optional<QVariant> takeFailedRequest(const fc::ServerMessage& msg);
+    void emitNewThreats();
 
     QStringList m_includedPaths;
     QStringList m_excludedPaths;

@@ -1,6 +1,7 @@
 #include "ScanTracker.h"
 
 #include <QFile>
+#include <utility>
 
 void ScanTracker::expectStart()
 {
@@ -70,6 +71,11 @@ const ScanTracker::Summary& ScanTracker::summary() const
     return m_current.summary;
 }
 
+QList<nv::FileThreat> ScanTracker::takeNewThreats()
+{
+    return std::exchange(m_current.newThreats, {});
+}
+
 ScanTracker::Record* ScanTracker::earlyRecord(quint32 taskId)
 {
     for (auto& [id, record] : m_early) {
@@ -92,6 +98,12 @@ void ScanTracker::Record::apply(const fc::ScanInfo& info)
         scanningNowDecoded = false;
     }
     summary.threatsFound += quint64(info.threat_size());
+    for (const nv::FileThreat& threat : info.threat()) {
+        if (!threatIds.contains(threat.threat_id())) {
+            threatIds.insert(threat.threat_id());
+            newThreats.append(threat);
+        }
+    }
     if (info.state() == fc::SCAN_STATE_FINISHED) {
         summary.finished = true;
         if (info.has_result()) {

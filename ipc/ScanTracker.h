@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <optional>
 #include <string>
@@ -51,6 +52,8 @@ public:
     quint32 taskId() const { return m_current.summary.taskId; }
     // Brings the summary up to date first: read it again after later entries.
     const Summary& summary() const;
+    // The threats of our task reported since the last call, each threat once.
+    QList<nv::FileThreat> takeNewThreats();
 
 private:
     enum class Phase { Idle, AwaitingStart, Running };
@@ -63,6 +66,9 @@ private:
         // as sent and decoded when the summary is read.
         std::string scanningNow;
         bool scanningNowDecoded = true;
+        // The daemon repeats a threat in later entries; it is news only once.
+        QSet<quint32> threatIds;
+        QList<nv::FileThreat> newThreats;
 
         void apply(const fc::ScanInfo& info);
     };

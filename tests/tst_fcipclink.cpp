@@ -365,6 +365,7 @@ void TestFcIPCLink::metaObjectOrder()
         "finished()",
         "refused(nv::ErrorCode)",
         "interruptFailed(int,nv::ErrorCode)",
+        "threatFound(nv::FileThreat)",
         "connectionLost(QLocalSocket::LocalSocketError)",
         "onError(QLocalSocket::LocalSocketError)",
         "scan(QSharedPointer<ScanTask>,nv::LinuxGUIConfig,std::string)",

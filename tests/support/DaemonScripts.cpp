@@ -156,18 +156,31 @@ void RunnerProcess::writeSchedule(const QVariantMap& selection, const QVariantMa
     settings.setValue("Scan/ScheduleCustomPaths", custom);
 }
 
-void RunnerProcess::start(const QByteArray& configdSocket)
+QString RunnerProcess::resultFile() const
+{
+    return QDir(m_home).filePath("state/norvo/scheduled-scan.json");
+}
+
+void RunnerProcess::start(const QByteArray& configdSocket, const QStringList& arguments)
 {
     // Passed on byte for byte: inserted as text, a name that is not UTF-8 would change.
     qputenv("NRV_PUBLIC_SOCKET", configdSocket);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", QDir(m_home).filePath("config"));
     env.insert("XDG_RUNTIME_DIR", m_home);
-    env.insert("QT_LOGGING_RULES", "*.debug=true");
+    env.insert("XDG_STATE_HOME", QDir(m_home).filePath("state"));
+    env.insert("DBUS_SESSION_BUS_ADDRESS", m_sessionBus.isEmpty()
+                                               ? "unix:path=" + QDir(m_home).filePath("no-bus")
+                                               : m_sessionBus);
+    env.remove("JOURNAL_STREAM");
+    // The desktop's absence is no news in a test; tests of the notification bring a bus.
+    env.insert("QT_LOGGING_RULES", m_sessionBus.isEmpty()
+                                       ? "*.debug=true\nnorvo.notification.debug=false"
+                                       : "*.debug=true");
     m_process.setProcessEnvironment(env);
     // Everything the runner says goes to its standard error.
     m_process.setReadChannel(QProcess::StandardError);
-    m_process.start(QStringLiteral(NORVO_SCANNER), {});
+    m_process.start(QStringLiteral(NORVO_SCANNER), arguments);
     QVERIFY(m_process.waitForStarted());
 }
 

@@ -77,7 +77,12 @@ public:
 
     // A custom schedule in the settings file the runner reads.
     void writeSchedule(const QVariantMap& selection, const QVariantMap& custom);
-    void start(const QByteArray& configdSocket);
+    // The session bus the run's notification goes to; by default one that does not exist, so
+    // that no test ever reaches the machine's own.
+    void setSessionBus(const QString& address) { m_sessionBus = address; }
+    void start(const QByteArray& configdSocket, const QStringList& arguments = {});
+    // Where the run writes its result file.
+    QString resultFile() const;
     qint64 pid() const { return m_process.processId(); }
     // Waits until a log line containing `fragment` has been written.
     bool waitForLine(const QString& fragment, int timeoutMs = 10000);
@@ -92,6 +97,7 @@ public:
 
 private:
     QString m_home;
+    QString m_sessionBus;
     QProcess m_process;
     QByteArray m_log; // what the runner wrote so far
 };

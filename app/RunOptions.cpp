@@ -1,0 +1,129 @@
+#include "RunOptions.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <cstdio>
+
+namespace {
+
+void printTo(FILE* stream, const QString& text)
+{
+    std::fputs(qPrintable(text), stream);
+}
+
+// Paths are kept as the command line's bytes: decoded text may have lost what a file name held.
+QByteArrayList rawPositionals(const QStringList& positionals, const QByteArrayList& raw)
+{
+    QByteArrayList out;
+    qsizetype next = 1; // past the program's name
+    for (const QString& positional : positionals) {
+        while (next < raw.size() && QFile::decodeName(raw[next]) != positional) {
+            ++next;
+        }
+        out << (next < raw.size() ? raw[next++] : QFile::encodeName(positional));
+    }
+    return out;
+}
+
+} // namespace
+
+RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList& raw)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Starts the scheduled anti-virus scan: asks the suite's configuration daemon for the\n"
+        "configuration and the file-check daemon's socket, and has the file-check daemon scan\n"
+        "what the schedule in the front-end's settings names."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption exitStatus(
+        QStringLiteral("exit-status"),
+        QStringLiteral("Exit with 1 when threats were found and 2 when the scan could not start "
+                       "or did not finish (default: 0 always)."));
+    const QCommandLineOption ifIncomplete(
+        QStringLiteral("if-incomplete"),
+        QStringLiteral("Scan only when the latest run did not complete its scan."));
+    const QCommandLineOption waitForDaemons(
+        QStringLiteral("wait-for-daemons"),
+        QStringLiteral("Wait up to <seconds> for daemons that are not listening yet (default 0)."),
+        QStringLiteral("seconds"));
+    const QCommandLineOption showSchedule(
+        QStringLiteral("show-schedule"),
+        QStringLiteral("Show what a scheduled run scans, and exit."));
+    const QCommandLineOption setSchedule(
+        QStringLiteral("set-schedule"),
+        QStringLiteral("Store a new schedule: express, full, or custom with the --include "
+                       "options and [path...]; then show it."),
+        QStringLiteral("type"));
+    const QList<QPair<QCommandLineOption, ScanTask::ItemType>> includes{
+        {QCommandLineOption(QStringLiteral("include-user"),
+                            QStringLiteral("Custom schedule: the home folder and mail.")),
+         ScanTask::User},
+        {QCommandLineOption(QStringLiteral("include-system"),
+                            QStringLiteral("Custom schedule: the system folders.")),
+         ScanTask::System},
+        {QCommandLineOption(QStringLiteral("include-boot-records"),
+                            QStringLiteral("Custom schedule: the disks' boot records.")),
+         ScanTask::MBR},
+        {QCommandLineOption(QStringLiteral("include-processes"),
+                            QStringLiteral("Custom schedule: the running processes.")),
+         ScanTask::RunningProcesses},
+    };
+    parser.addOptions({exitStatus, ifIncomplete, waitForDaemons, showSchedule, setSchedule});
+    for (const auto& [option, item] : includes) {
+        parser.addOption(option);
+    }
+    parser.addPositionalArgument(QStringLiteral("path"),
+                                 QStringLiteral("With --set-schedule custom: a path to scan."),
+                                 QStringLiteral("[path...]"));
+
+    RunOptions options;
+    const auto usageError = [&options](const QString& message) {
+        printTo(stderr, QStringLiteral("norvo-scheduled-scan: %1\nTry 'norvo-scheduled-scan "
+                                       "--help' for more information.\n")
+                            .arg(message));
+        options.action = Action::Exit;
+        options.exitCode = kUsageError;
+        return options;
+    };
+    if (!parser.parse(arguments)) {
+        return usageError(parser.errorText());
+    }
+    if (parser.isSet(help)) {
+        printTo(stdout, parser.helpText());
+        options.action = Action::Exit;
+        return options;
+    }
+    if (parser.isSet(version)) {
+        printTo(stdout,
+                QStringLiteral("norvo-scheduled-scan %1\n").arg(QStringLiteral(NORVO_VERSION)));
+        options.action = Action::Exit;
+        return options;
+    }
+    options.exitStatus = parser.isSet(exitStatus);
+    options.ifIncomplete = parser.isSet(ifIncomplete);
+    if (parser.isSet(waitForDaemons)) {
+        bool ok = false;
+        options.waitForDaemonsS = parser.value(waitForDaemons).toInt(&ok);
+        if (!ok || options.waitForDaemonsS < 0) {
+            return usageError(QStringLiteral("--wait-for-daemons takes a number of seconds"));
+        }
+    }
+    for (const auto& [option, item] : includes) {
+        if (parser.isSet(option)) {
+            options.scheduleItems << item;
+        }
+    }
+    if (parser.isSet(showSchedule)) {
+        options.action = Action::ShowSchedule;
+    } else if (parser.isSet(setSchedule)) {
+        options.action = Action::SetSchedule;
+        options.scheduleType = parser.value(setSchedule);
+        options.schedulePaths = rawPositionals(parser.positionalArguments(), raw);
+    }
+    if (options.action != Action::SetSchedule &&
+        (!parser.positionalArguments().isEmpty() || !options.scheduleItems.isEmpty())) {
+        return usageError(QStringLiteral("paths and --include options go with --set-schedule"));
+    }
+    return options;
+}
