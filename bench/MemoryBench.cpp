@@ -2,25 +2,17 @@
 
 #include "Notifications.h"
 #include "PosixSocket.h"
+#include "RunnerProcess.h"
 #include "StandInRun.h"
 
 #include <QFile>
 #include <benchmark/benchmark.h>
-#include <fstream>
-#include <linux/sockios.h>
-#include <sstream>
-#include <sys/ioctl.h>
-#include <thread>
 
 namespace MemoryBench {
 
 namespace {
 
-using std::chrono::milliseconds;
-
 constexpr quint32 kTaskId = 11;
-constexpr milliseconds kTimeout(60000);
-constexpr milliseconds kIdlePoll(20);
 // One notification in this many also reports a threat; the closing summary counts them, which
 // proves that every notification was read.
 constexpr int kThreatEvery = 1000;
@@ -30,55 +22,15 @@ const char* const kRunnerLog = "runner.log";
 
 struct Memory
 {
-    qint64 residentKiB = -1;
-    qint64 peakKiB = -1;
+    explicit Memory(pid_t pid)
+        : residentKiB(RunnerProcess::statusField(pid, "VmRSS:")),
+          peakKiB(RunnerProcess::statusField(pid, "VmHWM:"))
+    {
+    }
+
+    qint64 residentKiB;
+    qint64 peakKiB;
 };
-
-Memory memoryOf(pid_t pid)
-{
-    Memory memory;
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        std::istringstream fields(line);
-        std::string name;
-        qint64 kib = -1;
-        fields >> name >> kib;
-        if (name == "VmRSS:") {
-            memory.residentKiB = kib;
-        } else if (name == "VmHWM:") {
-            memory.peakKiB = kib;
-        }
-    }
-    return memory;
-}
-
-// The state letter of /proc/<pid>/stat: 'S' while the runner waits in its event loop.
-char stateOf(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t nameEnd = all.rfind(')');
-    return nameEnd != std::string::npos && nameEnd + 2 < all.size() ? all[nameEnd + 2] : '?';
-}
-
-// True once the runner has taken every byte off the socket and gone back to waiting.
-bool waitUntilIdle(int fd, pid_t pid)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
-    int idleSamples = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int queued = -1;
-        const bool drained = ::ioctl(fd, SIOCOUTQ, &queued) == 0 && queued == 0;
-        idleSamples = drained && stateOf(pid) == 'S' ? idleSamples + 1 : 0;
-        // Two samples apart: a single one may catch the runner between two reads.
-        if (idleSamples == 2) {
-            return true;
-        }
-        std::this_thread::sleep_for(kIdlePoll);
-    }
-    return false;
-}
 
 std::string scanningNow(int n)
 {
@@ -118,24 +70,25 @@ void runnerMemory(benchmark::State& state)
         ChildProcess::Options options = run.options();
         options.stderrPath = run.schedule().path(kRunnerLog);
         ChildProcess runner(NORVO_SCANNER, options);
-        if (!run.daemons().waitForScanRequest(kTimeout)) {
+        if (!run.daemons().waitForScanRequest(RunnerProcess::kTimeout)) {
             state.SkipWithError("no scan request arrived");
             return;
         }
         const int fd = run.daemons().scanConnection();
-        if (!stream(fd, 0, kFirst) || !waitUntilIdle(fd, runner.pid())) {
+        if (!stream(fd, 0, kFirst) || !RunnerProcess::waitUntilIdle(fd, runner.pid())) {
             state.SkipWithError("the runner did not read the first notifications");
             return;
         }
-        const Memory afterFirst = memoryOf(runner.pid());
-        if (!stream(fd, kFirst, kNotifications) || !waitUntilIdle(fd, runner.pid())) {
+        const Memory afterFirst(runner.pid());
+        if (!stream(fd, kFirst, kNotifications) ||
+            !RunnerProcess::waitUntilIdle(fd, runner.pid())) {
             state.SkipWithError("the runner did not read every notification");
             return;
         }
-        const Memory atEnd = memoryOf(runner.pid());
+        const Memory atEnd(runner.pid());
         if (!PosixSocket::writeAll(
                 fd, PosixSocket::frameOf(Notifications::finished(kTaskId, kNotifications))) ||
-            runner.waitForExit(kTimeout) != 0) {
+            runner.waitForExit(RunnerProcess::kTimeout) != 0) {
             state.SkipWithError("the runner did not end with its scan");
             return;
         }

@@ -1,6 +1,7 @@
 // Runs the benchmarks, prints each figure beside its limit and goal, and with --report=<file>
 // writes them, the machine and the notes on what moved the figures into that file.
 
+#include "IdleBench.h"
 #include "Machine.h"
 #include "MemoryBench.h"
 #include "StartupBench.h"
@@ -77,6 +78,7 @@ int main(int argc, char* argv[])
     ThroughputBench::registerAll();
     StartupBench::registerAll();
     MemoryBench::registerAll();
+    IdleBench::registerAll();
     const std::string loadBefore = Machine::loadAverage();
     TableReporter reporter(isatty(STDOUT_FILENO) != 0);
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -71,6 +71,11 @@ QString describeFrames(const QList<QByteArray>& delivered, const QList<QByteArra
 FrameReaderCheck::FrameReaderCheck() = default;
 FrameReaderCheck::~FrameReaderCheck() = default;
 
+QByteArray FrameReaderCheck::input(quint8 batchBeyondLength, const QList<QByteArray>& reads)
+{
+    return char(batchBeyondLength) + FuzzRecords::join(reads);
+}
+
 QString FrameReaderCheck::run(const QByteArray& input)
 {
     if (!m_pair || m_pair->client()->state() != QLocalSocket::ConnectedState) {
@@ -78,9 +83,13 @@ QString FrameReaderCheck::run(const QByteArray& input)
     }
     QLocalSocket* client = m_pair->client();
     client->readAll();
+    if (input.isEmpty()) {
+        return QString();
+    }
     RecordingLink link(client, nullptr);
+    link.setBatchBytes(kPrefixBytes + quint8(input[0]));
 
-    const QList<QByteArray> reads = FuzzRecords::split(input);
+    const QList<QByteArray> reads = FuzzRecords::split(input.mid(1));
     QByteArray stream;
     for (const QByteArray& read : reads) {
         stream += read;

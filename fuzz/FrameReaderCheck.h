@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <memory>
 
@@ -8,11 +9,17 @@ class SocketPair;
 
 // Feeds a byte stream to a link over a real local socket pair, one socket read per record of the
 // input, and compares what the link hands on with what a plain reading of the stream holds.
+//
+// The input's first byte sets the reader's batch to that many bytes beyond a length word, so
+// that a short input puts the batch's end anywhere in its frames; the records follow it.
 class FrameReaderCheck
 {
 public:
     FrameReaderCheck();
     ~FrameReaderCheck();
+
+    // An input of this layout.
+    static QByteArray input(quint8 batchBeyondLength, const QList<QByteArray>& reads);
 
     // Empty when the link delivered exactly the stream's frames, in order, and stopped where
     // the stream says; otherwise what went wrong.

@@ -3,6 +3,7 @@
 // messages of every tag, filled field by field from the definitions so that they follow any
 // change of the protocol.
 
+#include "FrameReaderCheck.h"
 #include "FuzzRecords.h"
 #include "IPCLink.h"
 #include "TestSupport.h"
@@ -180,15 +181,22 @@ QList<std::pair<QString, QByteArray>> frameStreams()
     config.set_tag(nv::Configd2PublicMessage::CONFIG_NOTIFICATION);
     const QByteArray small = frameOf(bytesOf(config));
     const QByteArray zero = lengthWord(0);
+    // Batches beyond the length word: smaller than most frames, and larger than every one.
+    constexpr quint8 kSmallBatch = 9;
+    constexpr quint8 kLargeBatch = 255;
     return {
-        {"one-read", FuzzRecords::join({frames})},
-        {"byte-by-byte", FuzzRecords::join(eachByte(small + small))},
-        {"split-prefix", FuzzRecords::join({frames.left(2), frames.mid(2, 5), frames.mid(7)})},
-        {"empty-reads", FuzzRecords::join({{}, small, {}, small})},
-        {"zero-length", FuzzRecords::join({zero + small, zero, small})},
-        {"oversized", FuzzRecords::join({small + lengthWord(IPCLink::kMaxFrameBytes + 1), small})},
+        {"one-read", FrameReaderCheck::input(kLargeBatch, {frames})},
+        {"one-read-small-batch", FrameReaderCheck::input(kSmallBatch, {frames})},
+        {"byte-by-byte", FrameReaderCheck::input(kLargeBatch, eachByte(small + small))},
+        {"split-prefix",
+         FrameReaderCheck::input(kLargeBatch, {frames.left(2), frames.mid(2, 5), frames.mid(7)})},
+        {"empty-reads", FrameReaderCheck::input(kLargeBatch, {{}, small, {}, small})},
+        {"zero-length", FrameReaderCheck::input(kSmallBatch, {zero + small, zero, small})},
+        {"oversized", FrameReaderCheck::input(
+                          kSmallBatch, {small + lengthWord(IPCLink::kMaxFrameBytes + 1), small})},
         {"largest-awaited",
-         FuzzRecords::join({small + lengthWord(IPCLink::kMaxFrameBytes) + small})},
+         FrameReaderCheck::input(kLargeBatch,
+                                 {small + lengthWord(IPCLink::kMaxFrameBytes) + small})},
     };
 }
 

@@ -2,13 +2,13 @@
 
 #include <QDeadlineTimer>
 #include <cerrno>
+#include <cstring>
 #include <google/protobuf/message.h>
 #include <poll.h>
+#include <utility>
 
 namespace {
 constexpr qint64 kPrefixBytes = sizeof(quint32);
-// Bursts of reports stay below this; the array of a larger body is not kept.
-constexpr qsizetype kReusedBodyBytes = qsizetype(64) * 1024;
 } // namespace
 
 IPCLink::IPCLink(QLocalSocket* socket, QObject* parent)
@@ -22,34 +22,88 @@ IPCLink::~IPCLink() = default;
 
 void IPCLink::dataReceived()
 {
-    // The socket's own buffer holds partial frames until they are complete.
+    // A handler may run the reader again, through a request that waits for its reply. That run
+    // takes arrays of its own, so that it does not overwrite the copy this run cuts frames from.
+    Buffers buffers = std::exchange(m_buffers, Buffers());
+    while (cutBatch(buffers)) {
+    }
+    m_buffers = std::move(buffers);
+}
+
+// Cuts the complete frames out of a copy of what the socket holds. The socket's own buffer keeps
+// what is not taken, a partial frame included. Returns whether the socket may hold more frames.
+bool IPCLink::cutBatch(Buffers& buffers)
+{
+    const qint64 available = socket->bytesAvailable();
+    if (available < (bodySize == 0 ? kPrefixBytes : qint64(bodySize))) {
+        return false;
+    }
+    if (bodySize > m_batchBytes) {
+        return handleLargeBody();
+    }
+    buffers.batch.resize(qsizetype(m_batchBytes));
+    const qint64 copied = socket->peek(buffers.batch.data(), qMin(available, m_batchBytes));
+    const char* const copy = buffers.batch.constData();
+    qint64 at = 0;
+    qint64 taken = 0;
     for (;;) {
         if (bodySize == 0) {
-            if (socket->bytesAvailable() < kPrefixBytes) {
-                return;
+            if (copied - at < kPrefixBytes) {
+                break;
             }
             quint32 length = 0;
-            socket->read(reinterpret_cast<char*>(&length), kPrefixBytes);
+            memcpy(&length, copy + at, kPrefixBytes);
             if (length > kMaxFrameBytes) {
                 rejectFrame(length);
-                return;
+                return false;
             }
             bodySize = length;
-        } else {
-            if (socket->bytesAvailable() < qint64(bodySize)) {
-                return;
-            }
-            // One array serves every frame: allocating one per frame costs more than a small
-            // frame's parse. A large frame's array is let go, so that it is not held for the run.
-            m_body.resize(qsizetype(bodySize));
-            socket->read(m_body.data(), qint64(bodySize));
-            processMessage(m_body);
-            if (m_body.capacity() > kReusedBodyBytes) {
-                m_body = QByteArray();
-            }
-            bodySize = 0;
-            ++m_framesHandled;
+            at += kPrefixBytes;
+            continue;
         }
+        if (copied - at < qint64(bodySize)) {
+            break;
+        }
+        // The frame leaves the socket before its handler runs: a handler that runs the reader
+        // again then finds the stream at the next frame, and the reader waiting for a length.
+        buffers.body.resize(qsizetype(bodySize));
+        memcpy(buffers.body.data(), copy + at, bodySize);
+        at += bodySize;
+        take(at - taken);
+        taken = at;
+        bodySize = 0;
+        const quint64 takenBefore = m_bytesTaken;
+        processMessage(buffers.body);
+        ++m_framesHandled;
+        if (!socket->isOpen()) {
+            return false;
+        }
+        if (m_bytesTaken != takenBefore) {
+            // The handler's own run took frames that the copy still holds.
+            return true;
+        }
+    }
+    // A length read from the copy is taken off the stream, as is a run of empty frames.
+    take(at - taken);
+    return at > 0;
+}
+
+bool IPCLink::handleLargeBody()
+{
+    QByteArray body(qsizetype(bodySize), Qt::Uninitialized);
+    socket->read(body.data(), qint64(bodySize));
+    m_bytesTaken += bodySize;
+    bodySize = 0;
+    processMessage(body);
+    ++m_framesHandled;
+    return socket->isOpen();
+}
+
+void IPCLink::take(qint64 bytes)
+{
+    if (bytes > 0) {
+        socket->skip(bytes);
+        m_bytesTaken += quint64(bytes);
     }
 }
 

@@ -23,6 +23,9 @@ public:
     // The message-size limit of the protocol-buffer runtime the daemons are built with: a longer
     // announced frame can only come from a broken or hostile peer.
     static constexpr quint32 kMaxFrameBytes = 64u * 1024u * 1024u;
+    // The reader copies at most this much out of the socket at once, which holds hundreds of
+    // progress frames; a body that does not fit is read on its own.
+    static constexpr qint64 kBatchBytes = qint64(64) * 1024;
 
     // The request kinds of request(int), one numbering for both links.
     enum RequestKind {
@@ -59,6 +62,9 @@ public:
     // A descriptor that ends every wait as soon as it is readable: a run that is told to stop
     // must not sit out a 30-second wait first. -1: none.
     void setWakeDescriptor(int fd) { m_wakeFd = fd; }
+    // Tests shrink the batch, to no less than a length word, to put its end where they need it;
+    // the program keeps kBatchBytes.
+    void setBatchBytes(qint64 bytes) { m_batchBytes = bytes; }
 
 public slots:
     void dataReceived();
@@ -69,6 +75,17 @@ protected:
     QLocalSocket* socket;
 
 private:
+    // The arrays of one run of the reader: a copy of what the socket holds, and the body of the
+    // frame being handled. Kept between runs, so that a run allocates nothing.
+    struct Buffers
+    {
+        QByteArray batch;
+        QByteArray body;
+    };
+
+    bool cutBatch(Buffers& buffers);
+    bool handleLargeBody();
+    void take(qint64 bytes);
     void rejectFrame(quint32 length);
     // Blocks until the socket has read more data; false at the deadline, on a closed connection
     // or when woken.
@@ -76,8 +93,11 @@ private:
 
     int m_waitMs = kWaitMs;
     int m_wakeFd = -1;
-    // The body of the frame being handled.
-    QByteArray m_body;
+    qint64 m_batchBytes = kBatchBytes;
+    Buffers m_buffers;
+    // Bytes taken off the socket so far, so that a run can tell that a handler ran the reader
+    // again and took what the run's copy still holds.
+    quint64 m_bytesTaken = 0;
     // Frames handled so far, so that a wait can tell a whole reply from the first bytes of one.
     quint64 m_framesHandled = 0;
 };

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 
 namespace {
 
@@ -20,6 +21,20 @@ public:
     void onError(QLocalSocket::LocalSocketError) override {}
 
     QList<QByteArray> bodies;
+};
+
+// Runs a test's own code on each body it records, as a receiver of the link's signals would.
+class HookedLink : public RecordingLink
+{
+public:
+    using RecordingLink::RecordingLink;
+    void processMessage(const QByteArray& body) override
+    {
+        RecordingLink::processMessage(body);
+        onBody(body);
+    }
+
+    std::function<void(const QByteArray&)> onBody;
 };
 
 QByteArray lengthPrefix(quint32 length)
@@ -43,6 +58,11 @@ class TestIPCLink : public QObject
 private slots:
     void frameReader_data();
     void frameReader();
+    void batchBoundary_data();
+    void batchBoundary();
+    void receiverEndsConnectionInBatch_data();
+    void receiverEndsConnectionInBatch();
+    void receiverWaitsForReplyInBatch();
     void sendWritesOneFrame();
     void sendOnUnconnectedSocketWarns();
     void sendAndWaitSilentPeer();
@@ -95,6 +115,98 @@ void TestIPCLink::frameReader()
     }
     QCOMPARE(link.bodies, bodies);
     QCOMPARE(pair.client()->bytesAvailable(), qint64(left));
+}
+
+// The whole stream is buffered before the reader runs once, and the reader copies at most
+// `batch` bytes out of the socket at a time.
+void TestIPCLink::batchBoundary_data()
+{
+    QTest::addColumn<int>("batch");
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<Chunks>("bodies");
+    QTest::addColumn<int>("left");
+
+    const QByteArray a("alpha"), b("bravo!"), c("charlie");
+    // frameOf(a) is 9 bytes, frameOf(b) 10.
+    QTest::newRow("boundary inside a length word")
+        << 11 << frameOf(a) + frameOf(b) + frameOf(c) << Chunks{a, b, c} << 0;
+    QTest::newRow("boundary inside a body")
+        << 14 << frameOf(a) + frameOf(b) + frameOf(c) << Chunks{a, b, c} << 0;
+    QTest::newRow("frame ends at the boundary")
+        << 19 << frameOf(a) + frameOf(b) + frameOf(c) << Chunks{a, b, c} << 0;
+    QTest::newRow("frame larger than the batch")
+        << 8 << frameOf(a) + frameOf(b) + frameOf(c) << Chunks{a, b, c} << 0;
+    QTest::newRow("partial frame after a full batch")
+        << 19 << frameOf(a) + frameOf(b) + lengthPrefix(7) + "cha" << Chunks{a, b} << 3;
+    QTest::newRow("default batch: boundary inside a body")
+        << int(IPCLink::kBatchBytes)
+        << frameOf(QByteArray(int(IPCLink::kBatchBytes) - 10, 'x')) + frameOf(b)
+        << Chunks{QByteArray(int(IPCLink::kBatchBytes) - 10, 'x'), b} << 0;
+}
+
+void TestIPCLink::batchBoundary()
+{
+    QFETCH(int, batch);
+    QFETCH(QByteArray, stream);
+    QFETCH(Chunks, bodies);
+    QFETCH(int, left);
+
+    SocketPair pair;
+    RecordingLink link(pair.client(), nullptr);
+    link.setBatchBytes(batch);
+    pair.peerWrite(stream);
+    link.dataReceived();
+    QCOMPARE(link.bodies, bodies);
+    QCOMPARE(pair.client()->bytesAvailable(), qint64(left));
+}
+
+void TestIPCLink::receiverEndsConnectionInBatch_data()
+{
+    QTest::addColumn<bool>("abort");
+    QTest::newRow("abort") << true;
+    QTest::newRow("close") << false;
+}
+
+// Frames still in the batch's copy are not handled once the connection is gone.
+void TestIPCLink::receiverEndsConnectionInBatch()
+{
+    QFETCH(bool, abort);
+
+    SocketPair pair;
+    HookedLink link(pair.client(), nullptr);
+    const QByteArray a("alpha"), b("bravo!"), c("charlie");
+    link.onBody = [&](const QByteArray& body) {
+        if (body == b) {
+            abort ? pair.client()->abort() : pair.client()->close();
+        }
+    };
+    pair.peerWrite(frameOf(a) + frameOf(b) + frameOf(c));
+    link.dataReceived();
+    QCOMPARE(link.bodies, (Chunks{a, b}));
+    QCOMPARE(pair.client()->bytesAvailable(), qint64(0));
+}
+
+// A receiver that makes a request and waits for its reply runs the reader again while the batch
+// holds frames it has not handled: each frame is handled once, in the order of the stream.
+void TestIPCLink::receiverWaitsForReplyInBatch()
+{
+    SocketPair pair;
+    HookedLink link(pair.client(), nullptr);
+    const QByteArray a("alpha"), b("bravo!"), c("charlie"), reply("reply");
+    bool answered = false;
+    link.onBody = [&](const QByteArray& body) {
+        if (body == a) {
+            answered = link.sendAndWait(startScanTagOnly());
+        }
+    };
+    pair.peerWrite(frameOf(a) + frameOf(b) + frameOf(c) + lengthPrefix(5) + "re");
+    // Still on its way when the batch is copied: only the receiver's wait brings it in.
+    pair.peer()->write("ply");
+    pair.peer()->flush();
+    link.dataReceived();
+    QVERIFY(answered);
+    QCOMPARE(link.bodies, (Chunks{a, b, c, reply}));
+    QCOMPARE(pair.client()->bytesAvailable(), qint64(0));
 }
 
 void TestIPCLink::sendWritesOneFrame()
