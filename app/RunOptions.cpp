@@ -1,5 +1,7 @@
 #include "RunOptions.h"
 
+#include "Duration.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <cstdio>
@@ -47,6 +49,11 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
         QStringLiteral("wait-for-daemons"),
         QStringLiteral("Wait up to <seconds> for daemons that are not listening yet (default 0)."),
         QStringLiteral("seconds"));
+    const QCommandLineOption deferOnBattery(
+        QStringLiteral("defer-on-battery"),
+        QStringLiteral("On battery, wait up to <duration> (such as 2h or 90min) for mains power "
+                       "before scanning (default 0)."),
+        QStringLiteral("duration"));
     const QCommandLineOption showSchedule(
         QStringLiteral("show-schedule"),
         QStringLiteral("Show what a scheduled run scans, and exit."));
@@ -69,7 +76,8 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
                             QStringLiteral("Custom schedule: the running processes.")),
          ScanTask::RunningProcesses},
     };
-    parser.addOptions({exitStatus, ifIncomplete, waitForDaemons, showSchedule, setSchedule});
+    parser.addOptions(
+        {exitStatus, ifIncomplete, waitForDaemons, deferOnBattery, showSchedule, setSchedule});
     for (const auto& [option, item] : includes) {
         parser.addOption(option);
     }
@@ -108,6 +116,14 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
         if (!ok || options.waitForDaemonsS < 0) {
             return usageError(QStringLiteral("--wait-for-daemons takes a number of seconds"));
         }
+    }
+    if (parser.isSet(deferOnBattery)) {
+        const std::optional<qint64> ms = Duration::parseMs(parser.value(deferOnBattery));
+        if (!ms) {
+            return usageError(QStringLiteral("--defer-on-battery takes a duration such as 2h, "
+                                             "90min or 45s"));
+        }
+        options.deferOnBatteryMs = *ms;
     }
     for (const auto& [option, item] : includes) {
         if (parser.isSet(option)) {

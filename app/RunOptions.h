@@ -28,6 +28,7 @@ struct RunOptions
     bool exitStatus = false;
     bool ifIncomplete = false;
     int waitForDaemonsS = 0;
+    qint64 deferOnBatteryMs = 0;
     QString scheduleType;
     QList<ScanTask::ItemType> scheduleItems;
     QByteArrayList schedulePaths;

@@ -1,3 +1,4 @@
+#include "BatteryWait.h"
 #include "ConnectionManager.h"
 #include "DesktopNotifier.h"
 #include "Inventory.h"
@@ -9,6 +10,7 @@
 #include "SignalWatcher.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QTextStream>
 #include <csignal>
 
@@ -82,9 +84,24 @@ int main(int argc, char* argv[])
     QObject::connect(&manager, &ConnectionManager::finished, &app, &QCoreApplication::quit);
     manager.watchStopSignals(&stopSignals);
     manager.setDaemonWait(options.waitForDaemonsS * 1000);
-    if (manager.initialize() && manager.scan()) {
-        QCoreApplication::exec();
-    }
+    // A laptop on battery waits for mains power first; a stop during that wait ends the run
+    // through the manager like any other.
+    BatteryWait batteryWait(options.deferOnBatteryMs > 0 ? QDBusConnection::systemBus()
+                                                         : QDBusConnection(QString()),
+                            options.deferOnBatteryMs);
+    QObject::connect(&stopSignals, &SignalWatcher::received, &batteryWait, &BatteryWait::cancel);
+    // Queued, so that the start-up runs inside the event loop even when there is no wait: its
+    // end then quits the loop on every path.
+    QObject::connect(
+        &batteryWait, &BatteryWait::finished, &manager,
+        [&manager] {
+            if (manager.initialize()) {
+                manager.scan();
+            }
+        },
+        Qt::QueuedConnection);
+    batteryWait.start();
+    QCoreApplication::exec();
     tellTheUser(manager.report());
     return manager.report().exitStatus(options.exitStatus);
 }
