@@ -22,6 +22,18 @@ demo: build
 clean:
 	rm -rf $(BUILD)
 
+# The Debian package, written to $(BUILD)/, and lintian's verdict on it: errors and warnings fail,
+# the packaged overrides explain the ones that stay. lintian is not among the dependencies: it is
+# large and only this check needs it.
+.PHONY: package package-check
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+package-check: package
+	@command -v lintian >/dev/null || { echo "package-check: lintian is not installed"; exit 1; }
+	lintian --display-info --fail-on error,warning $$(ls -t $(BUILD)/norvo-scheduled-scan_*.deb | head -n1)
+
 # Robustness: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, a short run
 # of every fuzz target from its generated corpus, and the demo's run under valgrind.
 SANITIZE_BUILD ?= build-sanitize
