@@ -192,6 +192,12 @@ void ScanJob::scanFile(const QString& path, fc::ScanInfo* info)
     threat->set_origin(nv::APP_FILE_CHECK);
     threat->set_origin_pid(quint32(::getpid()));
     threat->set_task_id(m_taskId);
+    // A stand-in never touches the user's files, whatever the request's actions say: what it
+    // finds, it reports.
+    nv::FileOperation* reported = threat->add_history();
+    reported->set_action(nv::FILE_ACTION_REPORT);
+    reported->set_action_time(now());
+    reported->set_result(nv::EC_OK);
 }
 
 bool ScanJob::isExcluded(const QString& path) const
