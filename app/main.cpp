@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QLoggingCategory>
 #include <QTextStream>
 #include <csignal>
 
@@ -58,6 +59,10 @@ int main(int argc, char* argv[])
     const RunOptions options = RunOptions::parse(QCoreApplication::arguments(), rawArguments);
     QTextStream out(stdout);
     QTextStream err(stderr);
+    if (options.action != RunOptions::Action::Scan) {
+        // A person at a terminal reads the answer, not the trace of the settings store.
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    }
     switch (options.action) {
     case RunOptions::Action::Exit:
         return options.exitCode;
