@@ -172,11 +172,17 @@ void RunnerProcess::start(const QByteArray& configdSocket, const QStringList& ar
     env.insert("DBUS_SESSION_BUS_ADDRESS", m_sessionBus.isEmpty()
                                                ? "unix:path=" + QDir(m_home).filePath("no-bus")
                                                : m_sessionBus);
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_systemBus.isEmpty()
+                                              ? "unix:path=" + QDir(m_home).filePath("no-bus")
+                                              : m_systemBus);
     env.remove("JOURNAL_STREAM");
     // The desktop's absence is no news in a test; tests of the notification bring a bus.
     env.insert("QT_LOGGING_RULES", m_sessionBus.isEmpty()
                                        ? "*.debug=true\nnorvo.notification.debug=false"
                                        : "*.debug=true");
+    for (auto it = m_extraEnv.cbegin(); it != m_extraEnv.cend(); ++it) {
+        env.insert(it.key(), it.value().toString());
+    }
     m_process.setProcessEnvironment(env);
     // Everything the runner says goes to its standard error.
     m_process.setReadChannel(QProcess::StandardError);
@@ -188,7 +194,8 @@ RunnerProcess::Result RunnerProcess::finish(int timeoutMs)
 {
     Result run;
     run.pid = m_process.processId();
-    run.ended = m_process.waitForFinished(timeoutMs);
+    // waitForFinished() is false for a process that has already ended, as after hasEnded().
+    run.ended = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
     if (!run.ended) {
         m_process.kill();
         m_process.waitForFinished();
@@ -197,6 +204,7 @@ RunnerProcess::Result RunnerProcess::finish(int timeoutMs)
     run.exitStatus = m_process.exitStatus();
     m_log += m_process.readAllStandardError();
     run.lines = QString::fromLocal8Bit(m_log).split('\n', Qt::SkipEmptyParts);
+    run.out = m_process.readAllStandardOutput();
     return run;
 }
 
