@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 #include <QThread>
@@ -165,6 +166,10 @@ void RunnerProcess::start(const QByteArray& configdSocket, const QStringList& ar
 {
     // Passed on byte for byte: inserted as text, a name that is not UTF-8 would change.
     qputenv("NRV_PUBLIC_SOCKET", configdSocket);
+    // Qt takes a runtime directory only with mode 0700; any other falls back to one that every
+    // run of the machine shares, and the runs of parallel tests would then hold one lock.
+    QVERIFY(QDir().mkpath(m_home));
+    QVERIFY(QFile::setPermissions(m_home, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", QDir(m_home).filePath("config"));
     env.insert("XDG_RUNTIME_DIR", m_home);
@@ -225,5 +230,8 @@ bool RunnerProcess::waitForLine(const QString& fragment, int timeoutMs)
 
 void RunnerProcess::sendSignal(int signo)
 {
-    ::kill(pid_t(m_process.processId()), signo);
+    // A runner that has ended has no id: kill(0) would signal the test's whole process group.
+    if (const qint64 pid = m_process.processId(); pid > 0) {
+        ::kill(pid_t(pid), signo);
+    }
 }
