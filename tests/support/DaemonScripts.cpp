@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 #include <QThread>
@@ -165,6 +166,10 @@ void RunnerProcess::start(const QByteArray& configdSocket, const QStringList& ar
 {
     // Passed on byte for byte: inserted as text, a name that is not UTF-8 would change.
     qputenv("NRV_PUBLIC_SOCKET", configdSocket);
+    // Qt takes a runtime directory only with mode 0700; any other falls back to one that every
+    // run of the machine shares, and the runs of parallel tests would then hold one lock.
+    QVERIFY(QDir().mkpath(m_home));
+    QVERIFY(QFile::setPermissions(m_home, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", QDir(m_home).filePath("config"));
     env.insert("XDG_RUNTIME_DIR", m_home);
@@ -172,11 +177,17 @@ void RunnerProcess::start(const QByteArray& configdSocket, const QStringList& ar
     env.insert("DBUS_SESSION_BUS_ADDRESS", m_sessionBus.isEmpty()
                                                ? "unix:path=" + QDir(m_home).filePath("no-bus")
                                                : m_sessionBus);
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_systemBus.isEmpty()
+                                              ? "unix:path=" + QDir(m_home).filePath("no-bus")
+                                              : m_systemBus);
     env.remove("JOURNAL_STREAM");
     // The desktop's absence is no news in a test; tests of the notification bring a bus.
     env.insert("QT_LOGGING_RULES", m_sessionBus.isEmpty()
                                        ? "*.debug=true\nnorvo.notification.debug=false"
                                        : "*.debug=true");
+    for (auto it = m_extraEnv.cbegin(); it != m_extraEnv.cend(); ++it) {
+        env.insert(it.key(), it.value().toString());
+    }
     m_process.setProcessEnvironment(env);
     // Everything the runner says goes to its standard error.
     m_process.setReadChannel(QProcess::StandardError);
@@ -188,7 +199,8 @@ RunnerProcess::Result RunnerProcess::finish(int timeoutMs)
 {
     Result run;
     run.pid = m_process.processId();
-    run.ended = m_process.waitForFinished(timeoutMs);
+    // waitForFinished() is false for a process that has already ended, as after hasEnded().
+    run.ended = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
     if (!run.ended) {
         m_process.kill();
         m_process.waitForFinished();
@@ -197,6 +209,7 @@ RunnerProcess::Result RunnerProcess::finish(int timeoutMs)
     run.exitStatus = m_process.exitStatus();
     m_log += m_process.readAllStandardError();
     run.lines = QString::fromLocal8Bit(m_log).split('\n', Qt::SkipEmptyParts);
+    run.out = m_process.readAllStandardOutput();
     return run;
 }
 
@@ -217,5 +230,8 @@ bool RunnerProcess::waitForLine(const QString& fragment, int timeoutMs)
 
 void RunnerProcess::sendSignal(int signo)
 {
-    ::kill(pid_t(m_process.processId()), signo);
+    // A runner that has ended has no id: kill(0) would signal the test's whole process group.
+    if (const qint64 pid = m_process.processId(); pid > 0) {
+        ::kill(pid_t(pid), signo);
+    }
 }

@@ -62,6 +62,7 @@ public:
         QProcess::ExitStatus exitStatus = QProcess::CrashExit;
         bool ended = false;
         QStringList lines;
+        QByteArray out; // what the runner wrote to its standard output
         qint64 pid = 0;
 
         // Ended by itself, within the bound of finish(), with status 0.
@@ -80,6 +81,11 @@ public:
     // The session bus the run's notification goes to; by default one that does not exist, so
     // that no test ever reaches the machine's own.
     void setSessionBus(const QString& address) { m_sessionBus = address; }
+    // The system bus, where UPower tells whether the machine runs on battery; by default one that
+    // does not exist.
+    void setSystemBus(const QString& address) { m_systemBus = address; }
+    // One more variable of the runner's environment, such as QT_MESSAGE_PATTERN.
+    void setEnvironment(const QString& name, const QString& value) { m_extraEnv[name] = value; }
     void start(const QByteArray& configdSocket, const QStringList& arguments = {});
     // Where the run writes its result file.
     QString resultFile() const;
@@ -98,6 +104,8 @@ public:
 private:
     QString m_home;
     QString m_sessionBus;
+    QString m_systemBus;
+    QVariantMap m_extraEnv;
     QProcess m_process;
     QByteArray m_log; // what the runner wrote so far
 };
