@@ -104,8 +104,7 @@ DesktopNotifier::Notification DesktopNotifier::threatsFound(const RunReport& rep
     QStringList lines;
     for (const RunReport::Threat& threat : report.threats.mid(0, kShownFiles)) {
         const QString line =
-            QStringLiteral("%1: %2, %3")
-                .arg(threat.file, threat.names.join(QLatin1String(", ")), threat.action);
+            QStringLiteral("%1: %2, %3").arg(threat.file, threat.namesText(), threat.doneText());
         lines << (markup ? escapedForMarkup(line) : line);
     }
     if (count > quint64(lines.size())) {

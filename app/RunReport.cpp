@@ -15,6 +15,17 @@ const std::array<std::pair<RunReport::Outcome, const char*>, 6> kOutcomeNames{{
 }};
 } // namespace
 
+QString RunReport::Threat::namesText() const
+{
+    return names.isEmpty() ? QStringLiteral("unnamed threat") : names.join(QStringLiteral(", "));
+}
+
+QString RunReport::Threat::doneText() const
+{
+    return action.isEmpty() ? QStringLiteral("nothing done yet")
+                            : QStringLiteral("%1 (%2)").arg(action, result);
+}
+
 QString RunReport::outcomeName(Outcome outcome)
 {
     for (const auto& [value, name] : kOutcomeNames) {

@@ -18,6 +18,11 @@ struct RunReport
         QStringList names;
         QString action; // the last operation on the file
         QString result; // that operation's result text
+
+        // As the log and the notification name them: "EICAR-Test-File", "unnamed threat".
+        QString namesText() const;
+        // "reported (Success)", or "nothing done yet" when the daemon reported no operation.
+        QString doneText() const;
     };
 
     // What a scheduler sees with --exit-status; without it every run exits 0, as the suite's

@@ -92,8 +92,8 @@ void TestDesktopNotifier::notificationPerOutcome_data()
     QTest::newRow("threats, sound on")
         << reportOf(Outcome::Finished, 2) << kSoundOn
         << callOf("dialog-warning", "Scheduled scan: 2 threats found",
-                  "/home/u/f1.com: EICAR-Test-File, reported\n"
-                  "/home/u/f2.com: EICAR-Test-File, reported",
+                  "/home/u/f1.com: EICAR-Test-File, reported (Success)\n"
+                  "/home/u/f2.com: EICAR-Test-File, reported (Success)",
                   {{"urgency", 2}, {"sound-name", "dialog-warning"}},
                   {{"urgency", "y"}, {"sound-name", "s"}}, 0);
 
@@ -104,11 +104,11 @@ void TestDesktopNotifier::notificationPerOutcome_data()
     QTest::newRow("more than five, markup, sound off")
         << many << kSoundOff
         << callOf("dialog-warning", "Scheduled scan: 8 threats found",
-                  "/home/u/&lt;b&gt;&amp;.com: EICAR-Test-File, Other, reported\n"
-                  "/home/u/f2.com: EICAR-Test-File, reported\n"
-                  "/home/u/f3.com: EICAR-Test-File, reported\n"
-                  "/home/u/f4.com: EICAR-Test-File, reported\n"
-                  "/home/u/f5.com: EICAR-Test-File, reported\n"
+                  "/home/u/&lt;b&gt;&amp;.com: EICAR-Test-File, Other, reported (Success)\n"
+                  "/home/u/f2.com: EICAR-Test-File, reported (Success)\n"
+                  "/home/u/f3.com: EICAR-Test-File, reported (Success)\n"
+                  "/home/u/f4.com: EICAR-Test-File, reported (Success)\n"
+                  "/home/u/f5.com: EICAR-Test-File, reported (Success)\n"
                   "and 3 more",
                   {{"urgency", 2}, {"suppress-sound", true}},
                   {{"urgency", "y"}, {"suppress-sound", "b"}}, 0);
@@ -117,11 +117,12 @@ void TestDesktopNotifier::notificationPerOutcome_data()
     QTest::newRow("one threat, before the configuration")
         << reportOf(Outcome::Finished, 1) << kUnconfigured
         << callOf("dialog-warning", "Scheduled scan: 1 threat found",
-                  "/home/u/f1.com: EICAR-Test-File, reported", {{"urgency", 2}}, kByte, 0);
+                  "/home/u/f1.com: EICAR-Test-File, reported (Success)", {{"urgency", 2}}, kByte,
+                  0);
     QTest::newRow("threats, then the connection lost")
         << reportOf(Outcome::ConnectionLost, 1) << kSoundOn
         << callOf("dialog-warning", "Scheduled scan: 1 threat found",
-                  "/home/u/f1.com: EICAR-Test-File, reported\n"
+                  "/home/u/f1.com: EICAR-Test-File, reported (Success)\n"
                   "The connection to the Norvo anti-virus service was lost.",
                   {{"urgency", 2}, {"sound-name", "dialog-warning"}},
                   {{"urgency", "y"}, {"sound-name", "s"}}, 0);
@@ -201,7 +202,7 @@ void TestDesktopNotifier::plainTextServerGetsFileNamesUnescaped()
     DesktopNotifier(QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("test")))
         .notify(report, kSoundOn);
     QCOMPARE(server.calls().value(0).value("body"),
-             QJsonValue("/home/u/<b>&.com: EICAR-Test-File, reported"));
+             QJsonValue("/home/u/<b>&.com: EICAR-Test-File, reported (Success)"));
 }
 
 void TestDesktopNotifier::busFailureIsOneDebugLine_data()
