@@ -109,12 +109,8 @@ RunReport::Threat describe(const nv::FileThreat& threat)
 
 QString threatLine(const RunReport::Threat& threat)
 {
-    const QString names = threat.names.isEmpty() ? QStringLiteral("unnamed threat")
-                                                 : threat.names.join(QStringLiteral(", "));
-    const QString done = threat.action.isEmpty()
-                             ? QStringLiteral("nothing done yet")
-                             : QStringLiteral("%1 (%2)").arg(threat.action, threat.result);
-    return QStringLiteral("Threat found: \"%1\": %2, %3").arg(threat.file, names, done);
+    return QStringLiteral("Threat found: \"%1\": %2, %3")
+        .arg(threat.file, threat.namesText(), threat.doneText());
 }
 
 } // namespace

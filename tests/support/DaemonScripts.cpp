@@ -192,7 +192,7 @@ void RunnerProcess::start(const QByteArray& configdSocket, const QStringList& ar
     // Everything the runner says goes to its standard error.
     m_process.setReadChannel(QProcess::StandardError);
     m_process.start(QStringLiteral(NORVO_SCANNER), arguments);
-    QVERIFY(m_process.waitForStarted());
+    QVERIFY2(m_process.waitForStarted(), qPrintable(m_process.errorString()));
 }
 
 RunnerProcess::Result RunnerProcess::finish(int timeoutMs)
