@@ -4,6 +4,7 @@
 #include "FuzzRecords.h"
 #include "ReceiverProbe.h"
 #include "ScanProgressLog.h"
+#include "ScanTask.h"
 
 namespace {
 

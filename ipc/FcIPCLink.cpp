@@ -4,6 +4,8 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QScopedValueRollback>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -14,6 +16,8 @@ quint32 requestSerial = 0;
 constexpr quint32 kNestingLevelOn = 8;
 constexpr quint32 kNestingLevelOff = 0;
 constexpr quint32 kProgressIntervalMs = 200;
+// Notifications of progress and a few threats stay below this.
+constexpr qsizetype kReusedMessageBytes = 64 * 1024;
 // Asks the daemon for the boot records of every disk.
 const char* const kAllBootDevices = "*";
 // Stands in for the access token in logged requests: whoever reads the log must not be able to
@@ -305,7 +309,16 @@ void FcIPCLink::request(int kind)
 
 void FcIPCLink::processMessage(const QByteArray& body)
 {
-    fc::ServerMessage msg;
+    // Parsing into the same message keeps its entry, progress and file name from one frame to
+    // the next, so that a progress notification is parsed without touching the heap. A large
+    // frame gets a message of its own, so that its memory is not held for the run, and so does a
+    // frame that a receiver reads from inside a signal of the one before.
+    std::unique_ptr<fc::ServerMessage> own;
+    if (m_parsing || body.size() > kReusedMessageBytes) {
+        own = std::make_unique<fc::ServerMessage>();
+    }
+    fc::ServerMessage& msg = own ? *own : m_message;
+    const QScopedValueRollback<bool> parsing(m_parsing, true);
     // The partial parse leaves the report of a missing field to us instead of the runtime's own
     // log, so that one line tells of the dropped frame.
     if (!msg.ParsePartialFromArray(body.constData(), int(body.size())) || !msg.IsInitialized()) {

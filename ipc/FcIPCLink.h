@@ -110,5 +110,8 @@ private:
     QMap<quint32, QVariant> m_pendingRequests;
     QList<nv::Disk> m_disks;
     ScanTracker m_tracker;
+    // The message that frames are parsed into, and whether a frame is being handled in it.
+    fc::ServerMessage m_message;
+    bool m_parsing = false;
     QLocalSocket::LocalSocketError m_connectionError = QLocalSocket::UnknownSocketError;
 };

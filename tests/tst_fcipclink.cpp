@@ -311,6 +311,7 @@ private slots:
     void tokenNeverLogged_data();
     void tokenNeverLogged();
     void enumerateDisks();
+    void replyReadInsideASignal();
     void dispatch_data();
     void dispatch();
     void scanEnd_data();
@@ -698,6 +699,27 @@ void TestFcIPCLink::enumerateDisks()
     const QList<nv::Disk> disks = f.link.enumerateDisks();
     QCOMPARE(disks.size(), 2);
     QCOMPARE(disks[1].dev_path(), "/dev/sdb");
+}
+
+// A receiver may wait for a reply from inside a signal: the frame read then must not disturb the
+// one whose entries are still being delivered.
+void TestFcIPCLink::replyReadInsideASignal()
+{
+    Fixture f;
+    bool nested = false;
+    QObject::connect(&f.link, &FcIPCLink::newScanInfo, [&](const fc::ScanInfo& info) {
+        if (info.task_id() != 12 || nested) {
+            return;
+        }
+        nested = true;
+        f.pair.peer()->write(frameOf(disksReply({disk("/dev/sda")})));
+        f.pair.peer()->flush();
+        QCOMPARE(f.link.enumerateDisks().size(), 1);
+    });
+    fc::ScanInfo second = progressed(info(13, fc::SCAN_STATE_RUNNING), true, 8, 3, "/other");
+    f.deliver(frameOf(infos({info(12, fc::SCAN_STATE_RUNNING), second})));
+    QVERIFY(nested);
+    QCOMPARE(f.emitted, (QStringList{"newScanInfo(12)", "newScanInfo(13)"}));
 }
 
 // The fixture has a threat operation (threat 5) and a quarantine operation ("entry") pending;
