@@ -4,6 +4,7 @@
 #include "NotificationSample.h"
 #include "Notifications.h"
 #include "PosixSocket.h"
+#include "ScanTask.h"
 #include "StreamWriter.h"
 
 #include <QCoreApplication>
