@@ -38,7 +38,7 @@ fc::ServerMessage progress(quint32 taskId, quint64 scanned, const std::string& p
     return message;
 }
 
-void addThreat(fc::ScanInfo* info, quint32 threatId, const std::string& path)
+nv::FileThreat* addThreat(fc::ScanInfo* info, quint32 threatId, const std::string& path)
 {
     nv::FileThreat* threat = info->add_threat();
     threat->set_threat_id(threatId);
@@ -62,6 +62,15 @@ void addThreat(fc::ScanInfo* info, quint32 threatId, const std::string& path)
     threat->set_origin(nv::APP_FILE_CHECK);
     threat->set_origin_pid(kDaemonPid);
     threat->set_task_id(info->task_id());
+    return threat;
+}
+
+void addReported(nv::FileThreat* threat)
+{
+    nv::FileOperation* operation = threat->add_history();
+    operation->set_action(nv::FILE_ACTION_REPORT);
+    operation->set_action_time(threat->detection_time());
+    operation->set_result(nv::EC_OK);
 }
 
 fc::ServerMessage finished(quint32 taskId, quint64 scanned)
