@@ -13,6 +13,7 @@ constexpr quint32 kOwner = 1000;
 constexpr quint32 kMode = 0100644;
 constexpr quint32 kDaemonPid = 812;
 constexpr quint32 kScanTimeoutMs = 30000;
+constexpr int kFilesPerDirectory = 1000;
 const char* const kVirusName = "EICAR-Test-File (not a virus)";
 
 fc::ServerMessage notification(quint32 taskId, fc::ScanState state)
@@ -26,6 +27,12 @@ fc::ServerMessage notification(quint32 taskId, fc::ScanState state)
 }
 
 } // namespace
+
+std::string scanningNow(int n)
+{
+    return "/srv/data/dir-" + std::to_string(n / kFilesPerDirectory) + "/file-" +
+           std::to_string(n) + ".dat";
+}
 
 fc::ServerMessage progress(quint32 taskId, quint64 scanned, const std::string& path)
 {

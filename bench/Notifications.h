@@ -9,6 +9,9 @@
 // threat reports with every required field, and the entry that ends the task.
 namespace Notifications {
 
+// The file that a scan of a large disk is at when it sends its notification number `n`: another
+// one each time, as in a real scan.
+std::string scanningNow(int n);
 // A running task's progress while it scans `path`.
 fc::ServerMessage progress(quint32 taskId, quint64 scanned, const std::string& path);
 // Adds one threat report found in `path` to the notification's entry.

@@ -14,16 +14,9 @@ namespace RunnerStreamBench {
 namespace {
 
 constexpr quint32 kTaskId = 17;
-constexpr int kFilesPerDirectory = 1000;
 const char* const kRunnerLog = "runner.log";
 const char* const kClosingLine = "Scheduled scan finished: task ";
 const char* const kThreatLine = "Threat found: ";
-
-std::string scanningNow(int n)
-{
-    return "/srv/data/dir-" + std::to_string(n / kFilesPerDirectory) + "/file-" +
-           std::to_string(n) + ".dat";
-}
 
 // The whole stream, made before the clock starts so that the timed span holds the runner's work
 // and the kernel's, not the serialisation: every notification names another file, and with
@@ -33,10 +26,11 @@ std::string streamOf(bool threats)
 {
     std::string frames;
     for (int n = 0; n < kNotifications; ++n) {
-        fc::ServerMessage message = Notifications::progress(kTaskId, quint64(n), scanningNow(n));
+        fc::ServerMessage message =
+            Notifications::progress(kTaskId, quint64(n), Notifications::scanningNow(n));
         if (threats && n % kThreatEvery == kThreatEvery - 1) {
-            Notifications::addReported(
-                Notifications::addThreat(message.mutable_info(0), quint32(n), scanningNow(n)));
+            Notifications::addReported(Notifications::addThreat(message.mutable_info(0), quint32(n),
+                                                                Notifications::scanningNow(n)));
         }
         frames += PosixSocket::frameOf(message);
     }
@@ -50,7 +44,8 @@ void runnerStream(benchmark::State& state, bool threats)
 {
     const std::string stream = streamOf(threats);
     const qsizetype expectedThreats = threats ? kNotifications / kThreatEvery : 0;
-    const QByteArray summary = "threats found: " + QByteArray::number(expectedThreats);
+    // The end of the closing line: a progress line has more after its count.
+    const QByteArray summary = "threats found: " + QByteArray::number(expectedThreats) + '\n';
     for (auto _ : state) {
         StandInRun run(kTaskId);
         if (!run.isReady()) {

@@ -218,7 +218,7 @@ std::string TableReporter::streamTable() const
                   RunnerStreamBench::kNotifications) +
            row({"Progress only, frames/s",
                 format("One in %d with a threat, frames/s", RunnerStreamBench::kThreatEvery),
-                "Ratio", "Goal"}) +
+                "Ratio with threats / progress only", "Goal"}) +
            "|--:|--:|--:|--:|\n" +
            row({rate(progress), rate(threats), number("%.2f", threats / progress), kNoGoal});
 }
