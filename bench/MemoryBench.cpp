@@ -17,7 +17,6 @@ constexpr quint32 kTaskId = 11;
 // proves that every notification was read.
 constexpr int kThreatEvery = 1000;
 constexpr int kFramesPerWrite = 10000;
-constexpr int kFilesPerDirectory = 1000;
 const char* const kRunnerLog = "runner.log";
 
 struct Memory
@@ -32,21 +31,17 @@ struct Memory
     qint64 peakKiB;
 };
 
-std::string scanningNow(int n)
-{
-    return "/srv/data/dir-" + std::to_string(n / kFilesPerDirectory) + "/file-" +
-           std::to_string(n) + ".dat";
-}
-
 // Streams notifications number `from` to `to` (excluded) of the runner's task, each one naming
 // another file, as a daemon does during a scan.
 bool stream(int fd, int from, int to)
 {
     std::string frames;
     for (int n = from; n < to; ++n) {
-        fc::ServerMessage message = Notifications::progress(kTaskId, quint64(n), scanningNow(n));
+        fc::ServerMessage message =
+            Notifications::progress(kTaskId, quint64(n), Notifications::scanningNow(n));
         if (n % kThreatEvery == kThreatEvery - 1) {
-            Notifications::addThreat(message.mutable_info(0), quint32(n), scanningNow(n));
+            Notifications::addThreat(message.mutable_info(0), quint32(n),
+                                     Notifications::scanningNow(n));
         }
         frames += PosixSocket::frameOf(message);
         if ((n - from) % kFramesPerWrite == kFramesPerWrite - 1 || n == to - 1) {

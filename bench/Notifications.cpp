@@ -13,6 +13,7 @@ constexpr quint32 kOwner = 1000;
 constexpr quint32 kMode = 0100644;
 constexpr quint32 kDaemonPid = 812;
 constexpr quint32 kScanTimeoutMs = 30000;
+constexpr int kFilesPerDirectory = 1000;
 const char* const kVirusName = "EICAR-Test-File (not a virus)";
 
 fc::ServerMessage notification(quint32 taskId, fc::ScanState state)
@@ -27,6 +28,12 @@ fc::ServerMessage notification(quint32 taskId, fc::ScanState state)
 
 } // namespace
 
+std::string scanningNow(int n)
+{
+    return "/srv/data/dir-" + std::to_string(n / kFilesPerDirectory) + "/file-" +
+           std::to_string(n) + ".dat";
+}
+
 fc::ServerMessage progress(quint32 taskId, quint64 scanned, const std::string& path)
 {
     fc::ServerMessage message = notification(taskId, fc::SCAN_STATE_RUNNING);
@@ -38,7 +45,7 @@ fc::ServerMessage progress(quint32 taskId, quint64 scanned, const std::string& p
     return message;
 }
 
-void addThreat(fc::ScanInfo* info, quint32 threatId, const std::string& path)
+nv::FileThreat* addThreat(fc::ScanInfo* info, quint32 threatId, const std::string& path)
 {
     nv::FileThreat* threat = info->add_threat();
     threat->set_threat_id(threatId);
@@ -62,6 +69,15 @@ void addThreat(fc::ScanInfo* info, quint32 threatId, const std::string& path)
     threat->set_origin(nv::APP_FILE_CHECK);
     threat->set_origin_pid(kDaemonPid);
     threat->set_task_id(info->task_id());
+    return threat;
+}
+
+void addReported(nv::FileThreat* threat)
+{
+    nv::FileOperation* operation = threat->add_history();
+    operation->set_action(nv::FILE_ACTION_REPORT);
+    operation->set_action_time(threat->detection_time());
+    operation->set_result(nv::EC_OK);
 }
 
 fc::ServerMessage finished(quint32 taskId, quint64 scanned)

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -17,5 +18,10 @@ qint64 statusField(pid_t pid, const std::string& name);
 // True once the runner has taken every byte that `fd` sent it off the socket and gone back to
 // waiting in its event loop.
 bool waitUntilIdle(int fd, pid_t pid);
+// When `text` was first seen in the log at `path`, to within a millisecond; nothing if it did
+// not appear in time. The search starts near the end of the log as it is at the call, so `text`
+// must come after the call or among the last lines before it.
+std::optional<std::chrono::steady_clock::time_point> waitForText(const std::string& path,
+                                                                 const std::string& text);
 
 } // namespace RunnerProcess

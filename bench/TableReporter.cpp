@@ -2,6 +2,7 @@
 
 #include "IdleBench.h"
 #include "MemoryBench.h"
+#include "RunnerStreamBench.h"
 #include "StartupBench.h"
 #include "ThroughputBench.h"
 
@@ -21,6 +22,8 @@ const char* const kFramesPerSecond = "items_per_second";
 const char* const kBytesPerSecond = "bytes_per_second";
 const char* const kMissing = "n/a";
 const char* const kMedian = "median";
+// In a goal column: the row makes a cost visible and is held to no figure.
+const char* const kNoGoal = "—";
 
 std::string format(const char* pattern, ...)
 {
@@ -121,7 +124,8 @@ double TableReporter::throughputGoal(NotificationSample::Size size)
 
 std::string TableReporter::tables() const
 {
-    return throughputTable() + "\n" + startupTable() + "\n" + memoryTable() + "\n" + idleTable();
+    return throughputTable() + "\n" + streamTable() + "\n" + startupTable() + "\n" + memoryTable() +
+           "\n" + idleTable();
 }
 
 std::string TableReporter::throughputTable() const
@@ -198,4 +202,23 @@ std::string TableReporter::idleTable() const
            "|--:|--:|---|\n" +
            row({number("%.0f", wakeUps), format("%.0f", kWakeUpGoal),
                 verdict(wakeUps <= kWakeUpGoal, wakeUps)});
+}
+
+std::string TableReporter::streamTable() const
+{
+    const auto frames = [this](const char* name) {
+        return median(name, counter(RunnerStreamBench::kFramesPerSecond));
+    };
+    const double progress = frames(RunnerStreamBench::kProgressOnly);
+    const double threats = frames(RunnerStreamBench::kWithThreats);
+    return format("## Runner end to end, stderr to a file (median of %d runs)\n\n",
+                  RunnerStreamBench::kRuns) +
+           format("Each run streams %d notifications of the runner's task and the one that ends "
+                  "it.\n\n",
+                  RunnerStreamBench::kNotifications) +
+           row({"Progress only, frames/s",
+                format("One in %d with a threat, frames/s", RunnerStreamBench::kThreatEvery),
+                "Ratio with threats / progress only", "Goal"}) +
+           "|--:|--:|--:|--:|\n" +
+           row({rate(progress), rate(threats), number("%.2f", threats / progress), kNoGoal});
 }

@@ -43,6 +43,7 @@ private:
     std::string startupTable() const;
     std::string memoryTable() const;
     std::string idleTable() const;
+    std::string streamTable() const;
 
     std::map<std::string, std::vector<Sample>> m_samples;
 };

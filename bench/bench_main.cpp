@@ -4,6 +4,7 @@
 #include "IdleBench.h"
 #include "Machine.h"
 #include "MemoryBench.h"
+#include "RunnerStreamBench.h"
 #include "StartupBench.h"
 #include "TableReporter.h"
 #include "ThroughputBench.h"
@@ -78,6 +79,7 @@ int main(int argc, char* argv[])
     ThroughputBench::registerAll();
     StartupBench::registerAll();
     MemoryBench::registerAll();
+    RunnerStreamBench::registerAll();
     IdleBench::registerAll();
     const std::string loadBefore = Machine::loadAverage();
     TableReporter reporter(isatty(STDOUT_FILENO) != 0);
