@@ -8,6 +8,8 @@
 namespace {
 
 const char* const kConfigHome = "config";
+const char* const kStateHome = "state";
+const char* const kNoBus = "no-bus";
 // The front-end's settings file under the configuration home.
 const char* const kSettingsFile = "config/norvo/norvo-gui.conf";
 const char* const kTmpfs = "/dev/shm";
@@ -43,6 +45,10 @@ std::string TemporarySchedule::path(const char* name) const
 
 std::vector<std::string> TemporarySchedule::environment() const
 {
+    // The run's result file goes to the schedule's own folder, never to the user's, and its
+    // notification to a bus that is not there, never to the user's desktop.
     return {"NRV_PUBLIC_SOCKET=" + configdSocket(), "XDG_CONFIG_HOME=" + path(kConfigHome),
-            "XDG_RUNTIME_DIR=" + m_runtime.path().toStdString()};
+            "XDG_STATE_HOME=" + path(kStateHome),
+            "XDG_RUNTIME_DIR=" + m_runtime.path().toStdString(),
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + path(kNoBus)};
 }

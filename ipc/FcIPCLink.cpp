@@ -383,7 +383,9 @@ void FcIPCLink::onScanStarted(const fc::ServerMessage& msg)
     // Tracked first, so that a receiver of the answer knows whether it named our task.
     const ScanTracker::Start start = m_tracker.onStartAnswer(msg);
     emit scanIsStarted(int(msg.task_id()));
-    emitNewThreats();
+    for (const nv::FileThreat& threat : m_tracker.takeEarlyThreats()) {
+        emit threatFound(threat);
+    }
     switch (start) {
     case ScanTracker::Start::Refused:
         emit refused(msg.error().code());
@@ -412,9 +414,11 @@ void FcIPCLink::onScanInfo(const fc::ServerMessage& msg)
     for (const fc::ScanInfo& info : msg.info()) {
         // Tracked first, so that a receiver of the entry reads a summary that includes it.
         ended = m_tracker.onScanInfo(info) || ended;
+        // Taken before the receivers run: one of them may read the next frame.
+        const QList<int> news = m_tracker.newThreats();
         emit newScanInfo(info);
-        if (info.threat_size() > 0) {
-            emitNewThreats();
+        for (const int place : news) {
+            emit threatFound(info.threat(place));
         }
     }
     // Receivers see every entry of the notification before they learn that the scan is over.
@@ -438,13 +442,6 @@ void FcIPCLink::onDisks(const fc::ServerMessage& msg)
 {
     logReply(QStringLiteral("ENUMERATE_DISKS_RESPONSE"));
     m_disks = QList<nv::Disk>(msg.disks().begin(), msg.disks().end());
-}
-
-void FcIPCLink::emitNewThreats()
-{
-    for (const nv::FileThreat& threat : m_tracker.takeNewThreats()) {
-        emit threatFound(threat);
-    }
 }
 
 std::optional<QVariant> FcIPCLink::takeFailedRequest(const fc::ServerMessage& msg)

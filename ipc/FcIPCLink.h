@@ -102,7 +102,6 @@ private:
     // Forgets the request that a reply answers; the recorded id when the reply reports its
     // failure.
     std::optional<QVariant> takeFailedRequest(const fc::ServerMessage& msg);
-    void emitNewThreats();
 
     QStringList m_includedPaths;
     QStringList m_excludedPaths;

@@ -37,6 +37,7 @@ ScanTracker::Start ScanTracker::onStartAnswer(const fc::ServerMessage& answer)
 
 bool ScanTracker::onScanInfo(const fc::ScanInfo& info)
 {
+    m_newThreats.clear();
     if (m_phase == Phase::AwaitingStart) {
         Record* record = earlyRecord(info.task_id());
         if (!record) {
@@ -46,14 +47,16 @@ bool ScanTracker::onScanInfo(const fc::ScanInfo& info)
             m_early.append({info.task_id(), Record()});
             record = &m_early.last().second;
         }
-        record->apply(info);
+        for (const int place : record->apply(info)) {
+            record->earlyThreats.append(info.threat(place));
+        }
         return false;
     }
     // Other clients' tasks are reported to every subscriber and must not end our run.
     if (m_phase != Phase::Running || info.task_id() != m_current.summary.taskId) {
         return false;
     }
-    m_current.apply(info);
+    m_newThreats = m_current.apply(info);
     if (!m_current.summary.finished) {
         return false;
     }
@@ -71,9 +74,9 @@ const ScanTracker::Summary& ScanTracker::summary() const
     return m_current.summary;
 }
 
-QList<nv::FileThreat> ScanTracker::takeNewThreats()
+QList<nv::FileThreat> ScanTracker::takeEarlyThreats()
 {
-    return std::exchange(m_current.newThreats, {});
+    return std::exchange(m_current.earlyThreats, {});
 }
 
 ScanTracker::Record* ScanTracker::earlyRecord(quint32 taskId)
@@ -86,7 +89,7 @@ ScanTracker::Record* ScanTracker::earlyRecord(quint32 taskId)
     return nullptr;
 }
 
-void ScanTracker::Record::apply(const fc::ScanInfo& info)
+QList<int> ScanTracker::Record::apply(const fc::ScanInfo& info)
 {
     summary.state = info.state();
     if (info.has_progress()) {
@@ -98,10 +101,12 @@ void ScanTracker::Record::apply(const fc::ScanInfo& info)
         scanningNowDecoded = false;
     }
     summary.threatsFound += quint64(info.threat_size());
-    for (const nv::FileThreat& threat : info.threat()) {
-        if (!threatIds.contains(threat.threat_id())) {
-            threatIds.insert(threat.threat_id());
-            newThreats.append(threat);
+    QList<int> news;
+    for (int place = 0; place < info.threat_size(); ++place) {
+        const quint32 id = info.threat(place).threat_id();
+        if (!threatIds.contains(id)) {
+            threatIds.insert(id);
+            news.append(place);
         }
     }
     if (info.state() == fc::SCAN_STATE_FINISHED) {
@@ -110,4 +115,5 @@ void ScanTracker::Record::apply(const fc::ScanInfo& info)
             summary.finalStatus = info.result().final_status();
         }
     }
+    return news;
 }

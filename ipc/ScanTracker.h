@@ -52,8 +52,11 @@ public:
     quint32 taskId() const { return m_current.summary.taskId; }
     // Brings the summary up to date first: read it again after later entries.
     const Summary& summary() const;
-    // The threats of our task reported since the last call, each threat once.
-    QList<nv::FileThreat> takeNewThreats();
+    // The threats that the entry just given to onScanInfo() reports of our task for the first
+    // time, by their place in the entry.
+    const QList<int>& newThreats() const { return m_newThreats; }
+    // The threats of our task reported before the start answer named it; handed out once.
+    QList<nv::FileThreat> takeEarlyThreats();
 
 private:
     enum class Phase { Idle, AwaitingStart, Running };
@@ -68,14 +71,17 @@ private:
         bool scanningNowDecoded = true;
         // The daemon repeats a threat in later entries; it is news only once.
         QSet<quint32> threatIds;
-        QList<nv::FileThreat> newThreats;
+        // Kept only while the task is not known to be ours: its entries are gone by then.
+        QList<nv::FileThreat> earlyThreats;
 
-        void apply(const fc::ScanInfo& info);
+        // Returns the places of the entry's threats that are news.
+        QList<int> apply(const fc::ScanInfo& info);
     };
 
     Record* earlyRecord(quint32 taskId);
 
     Phase m_phase = Phase::Idle;
     mutable Record m_current;
+    QList<int> m_newThreats;
     QList<QPair<quint32, Record>> m_early;
 };
