@@ -3,6 +3,7 @@
 
 #include "DaemonScripts.h"
 #include "PrivateBus.h"
+#include "TestSupport.h"
 #include "UPowerStandIn.h"
 
 #include <QDir>
@@ -24,22 +25,6 @@ QStringList linesWith(const QByteArray& text, const QString& prefix)
 {
     QStringList lines = QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
     lines.removeIf([&prefix](const QString& line) { return !line.startsWith(prefix); });
-    return lines;
-}
-
-// The settings file's lines without those of the schedule's keys.
-QList<QByteArray> linesBesideSchedule(const QString& fileName)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    QList<QByteArray> lines = file.readAll().split('\n');
-    lines.removeIf([](const QByteArray& line) {
-        return line.startsWith("ScheduleScanType=") ||
-               line.startsWith("SchedulePersistentPaths=") ||
-               line.startsWith("ScheduleCustomPaths=");
-    });
     return lines;
 }
 

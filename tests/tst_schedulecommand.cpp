@@ -45,22 +45,6 @@ QVariant stored(const QString& key)
     return QSettings(settingsFile(), QSettings::IniFormat).value(key);
 }
 
-// The file's lines without those of the schedule's keys.
-QList<QByteArray> linesBesideSchedule()
-{
-    QFile file(settingsFile());
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    QList<QByteArray> lines = file.readAll().split('\n');
-    lines.removeIf([](const QByteArray& line) {
-        return line.startsWith("ScheduleScanType=") ||
-               line.startsWith("SchedulePersistentPaths=") ||
-               line.startsWith("ScheduleCustomPaths=");
-    });
-    return lines;
-}
-
 } // namespace
 
 class TestScheduleCommand : public QObject
@@ -229,7 +213,7 @@ void TestScheduleCommand::otherKeysKeptByteForByte()
         frontEnd.setValue("Window/state", QByteArray("\x00\x01\xff", 3));
     }
     QCOMPARE(Settings::instance().sync(), QSettings::NoError);
-    const QList<QByteArray> before = linesBesideSchedule();
+    const QList<QByteArray> before = linesBesideSchedule(settingsFile());
 
     const Output set = run([&](QTextStream& out, QTextStream& err) {
         return m_command.set("custom", {ScanTask::User}, {"/srv"}, out, err);
@@ -237,7 +221,7 @@ void TestScheduleCommand::otherKeysKeptByteForByte()
     QCOMPARE(set.status, 0);
     QCOMPARE(stored("Scan/ScheduleScanType").toString(), "CustomScan");
     QCOMPARE(stored("Scan/ScheduleCustomPaths").toMap(), QVariantMap({{"/srv", true}}));
-    QCOMPARE(linesBesideSchedule(), before);
+    QCOMPARE(linesBesideSchedule(settingsFile()), before);
 }
 
 void TestScheduleCommand::refusedSchedules_data()

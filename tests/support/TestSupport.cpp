@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QTest>
 #include <cstring>
 
@@ -87,6 +88,21 @@ void SocketPair::peerWrite(const QByteArray& bytes)
         m_peer->waitForBytesWritten(10);
         m_client->waitForReadyRead(10);
     }
+}
+
+QList<QByteArray> linesBesideSchedule(const QString& settingsFile)
+{
+    QFile file(settingsFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QList<QByteArray> lines = file.readAll().split('\n');
+    lines.removeIf([](const QByteArray& line) {
+        return line.startsWith("ScheduleScanType=") ||
+               line.startsWith("SchedulePersistentPaths=") ||
+               line.startsWith("ScheduleCustomPaths=");
+    });
+    return lines;
 }
 
 QByteArray frameOf(const QByteArray& body)

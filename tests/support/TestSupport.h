@@ -54,6 +54,10 @@ private:
     QLocalSocket* m_peer = nullptr;
 };
 
+// The lines of a settings file other than those of the schedule's keys, to show that storing a
+// schedule leaves them as they were.
+QList<QByteArray> linesBesideSchedule(const QString& settingsFile);
+
 // One frame as the links write it: host-order 32-bit body length, then the body.
 QByteArray frameOf(const QByteArray& body);
 QByteArray frameOf(const google::protobuf::Message& message);
