@@ -103,9 +103,10 @@ QList<int> ScanTracker::Record::apply(const fc::ScanInfo& info)
     summary.threatsFound += quint64(info.threat_size());
     QList<int> news;
     for (int place = 0; place < info.threat_size(); ++place) {
-        const quint32 id = info.threat(place).threat_id();
-        if (!threatIds.contains(id)) {
-            threatIds.insert(id);
+        // One look-up: the set grows only by an id it did not hold.
+        const qsizetype known = threatIds.size();
+        threatIds.insert(info.threat(place).threat_id());
+        if (threatIds.size() != known) {
             news.append(place);
         }
     }
