@@ -13,7 +13,6 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
-#include <QThread>
 #include <cerrno>
 #include <optional>
 #include <poll.h>
@@ -284,11 +283,8 @@ bool ConnectionManager::connectWhenListening(QLocalSocket* socket, const QString
 
 bool ConnectionManager::pause(int ms)
 {
-    if (!m_stopSignals) {
-        QThread::msleep(ulong(qMax(ms, 0)));
-        return true;
-    }
-    pollfd wake{m_stopSignals->descriptor(), POLLIN, 0};
+    // Without a watcher the descriptor is -1, which poll() passes over: a plain pause.
+    pollfd wake{m_stopSignals ? m_stopSignals->descriptor() : -1, POLLIN, 0};
     const QDeadlineTimer deadline(ms);
     int ready = 0;
     do {

@@ -53,7 +53,7 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, int waitMs)
 
 void DesktopNotifier::notify(const RunReport& report, const Preferences& preferences) const
 {
-    if (report.alreadyRunning || report.outcome == RunReport::Outcome::Stopped ||
+    if (report.outcome == RunReport::Outcome::Stopped ||
         (preferences.configured && !preferences.showNotifications)) {
         return;
     }

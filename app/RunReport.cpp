@@ -48,9 +48,9 @@ std::optional<RunReport::Outcome> RunReport::outcomeFromName(const QString& name
 
 int RunReport::exitStatus(bool exitStatusRequested) const
 {
-    // A stop is what the user or the service manager asked for, and a run that found another
-    // one scanning leaves the scan to it: neither is a failure.
-    if (!exitStatusRequested || alreadyRunning || outcome == Outcome::Stopped) {
+    // A stop is what the user or the service manager asked for: no failure. (A run that finds
+    // another one scanning ends before it has a report, with status 0.)
+    if (!exitStatusRequested || outcome == Outcome::Stopped) {
         return kExitClean;
     }
     if (outcome != Outcome::Finished) {

@@ -50,6 +50,4 @@ struct RunReport
     quint64 filesToScan = 0;
     QList<Threat> threats; // may hold fewer than threatsFound: a long list is capped
     quint64 threatsFound = 0;
-    // Another run held the lock: this one scanned nothing and leaves no trace for the user.
-    bool alreadyRunning = false;
 };

@@ -460,6 +460,5 @@ void FcIPCLink::onError(QLocalSocket::LocalSocketError socketError)
     if (socketError == QLocalSocket::SocketTimeoutError) {
         return;
     }
-    m_connectionError = socketError;
     emit connectionLost(socketError);
 }

@@ -49,8 +49,6 @@ public:
     const QList<nv::Disk>& disks() const { return m_disks; }
     // Brings the summary up to date first: read it again after later entries.
     const ScanSummary& scanSummary() const { return m_tracker.summary(); }
-    // Why the connection ended; UnknownSocketError while it holds.
-    QLocalSocket::LocalSocketError connectionError() const { return m_connectionError; }
 
 signals:
     void threatsDetected(const fc::ServerMessage& msg);
@@ -112,5 +110,4 @@ private:
     // The message that frames are parsed into, and whether a frame is being handled in it.
     fc::ServerMessage m_message;
     bool m_parsing = false;
-    QLocalSocket::LocalSocketError m_connectionError = QLocalSocket::UnknownSocketError;
 };

@@ -170,10 +170,7 @@ void TestDesktopNotifier::noNotification_data()
     QTest::addColumn<RunReport>("report");
     QTest::addColumn<Preferences>("preferences");
 
-    RunReport alreadyRunning = reportOf(Outcome::NotStarted);
-    alreadyRunning.alreadyRunning = true;
     QTest::newRow("stopped") << reportOf(Outcome::Stopped, 1) << kSoundOn;
-    QTest::newRow("already running") << alreadyRunning << kUnconfigured;
     QTest::newRow("notifications off, threats") << reportOf(Outcome::Finished, 1) << kHidden;
     QTest::newRow("notifications off, not started") << reportOf(Outcome::NotStarted) << kHidden;
 }

@@ -22,23 +22,20 @@ void TestRunReport::exitStatus_data()
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<quint64>("threatsFound");
     QTest::addColumn<int>("kept");
-    QTest::addColumn<bool>("alreadyRunning");
     QTest::addColumn<int>("requested");
 
-    QTest::newRow("clean") << Outcome::Finished << quint64(0) << 0 << false << 0;
-    QTest::newRow("threats") << Outcome::Finished << quint64(3) << 3 << false << 1;
+    QTest::newRow("clean") << Outcome::Finished << quint64(0) << 0 << 0;
+    QTest::newRow("threats") << Outcome::Finished << quint64(3) << 3 << 1;
     // The count of the summary line and the threats kept disagree when the daemon's summary
     // arrives before (or without) the last threat entries.
-    QTest::newRow("threats only in the summary")
-        << Outcome::Finished << quint64(2) << 0 << false << 1;
-    QTest::newRow("threats only listed") << Outcome::Finished << quint64(0) << 1 << false << 1;
-    QTest::newRow("refused") << Outcome::Refused << quint64(0) << 0 << false << 2;
-    QTest::newRow("forbidden") << Outcome::Forbidden << quint64(0) << 0 << false << 2;
-    QTest::newRow("not started") << Outcome::NotStarted << quint64(0) << 0 << false << 2;
+    QTest::newRow("threats only in the summary") << Outcome::Finished << quint64(2) << 0 << 1;
+    QTest::newRow("threats only listed") << Outcome::Finished << quint64(0) << 1 << 1;
+    QTest::newRow("refused") << Outcome::Refused << quint64(0) << 0 << 2;
+    QTest::newRow("forbidden") << Outcome::Forbidden << quint64(0) << 0 << 2;
+    QTest::newRow("not started") << Outcome::NotStarted << quint64(0) << 0 << 2;
     QTest::newRow("connection lost after threats")
-        << Outcome::ConnectionLost << quint64(1) << 1 << false << 2;
-    QTest::newRow("stopped with threats") << Outcome::Stopped << quint64(1) << 1 << false << 0;
-    QTest::newRow("already running") << Outcome::NotStarted << quint64(0) << 0 << true << 0;
+        << Outcome::ConnectionLost << quint64(1) << 1 << 2;
+    QTest::newRow("stopped with threats") << Outcome::Stopped << quint64(1) << 1 << 0;
 }
 
 void TestRunReport::exitStatus()
@@ -46,7 +43,6 @@ void TestRunReport::exitStatus()
     QFETCH(Outcome, outcome);
     QFETCH(quint64, threatsFound);
     QFETCH(int, kept);
-    QFETCH(bool, alreadyRunning);
     QFETCH(int, requested);
 
     RunReport report;
@@ -55,7 +51,6 @@ void TestRunReport::exitStatus()
     for (int i = 0; i < kept; ++i) {
         report.threats << RunReport::Threat{QStringLiteral("/f%1").arg(i), {}, {}, {}};
     }
-    report.alreadyRunning = alreadyRunning;
     QCOMPARE(report.exitStatus(true), requested);
     QCOMPARE(report.exitStatus(false), 0);
 }
