@@ -4,7 +4,8 @@
 #include <QJsonDocument>
 
 namespace {
-constexpr int kStartWaitMs = 5000;
+// One JSON object a line, a line a call.
+constexpr char kRecordFile[] = "calls.jsonl";
 const char* answerName(NotificationStandIn::Answer answer)
 {
     switch (answer) {
@@ -17,38 +18,28 @@ const char* answerName(NotificationStandIn::Answer answer)
     }
     return "id";
 }
-} // namespace
-
-NotificationStandIn::NotificationStandIn(const QString& busAddress, Answer answer, bool markup)
+QStringList argumentsOf(const QString& busAddress, const QString& record,
+                        NotificationStandIn::Answer answer, bool markup)
 {
-    QStringList arguments{
-        QStringLiteral("--address"), busAddress,
-        QStringLiteral("--record"),  m_dir.filePath(QStringLiteral("calls.jsonl")),
-        QStringLiteral("--answer"),  QLatin1String(answerName(answer))};
+    QStringList arguments{QStringLiteral("--address"), busAddress,
+                          QStringLiteral("--record"),  record,
+                          QStringLiteral("--answer"),  QLatin1String(answerName(answer))};
     if (!markup) {
         arguments << QStringLiteral("--no-markup");
     }
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(NORVO_NOTIFICATIONS_STANDIN), arguments);
-    while (!m_process.canReadLine() && m_process.waitForReadyRead(kStartWaitMs)) {
-    }
-    m_ready = m_process.readLine().trimmed() == "ready";
-    if (!m_ready) {
-        m_error = m_process.errorString();
-    }
+    return arguments;
 }
+} // namespace
 
-NotificationStandIn::~NotificationStandIn()
+NotificationStandIn::NotificationStandIn(const QString& busAddress, Answer answer, bool markup)
+    : m_process(QStringLiteral(NORVO_NOTIFICATIONS_STANDIN),
+                argumentsOf(busAddress, m_dir.filePath(QLatin1String(kRecordFile)), answer, markup))
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(kStartWaitMs);
-    }
 }
 
 QList<QJsonObject> NotificationStandIn::calls() const
 {
-    QFile record(m_dir.filePath(QStringLiteral("calls.jsonl")));
+    QFile record(m_dir.filePath(QLatin1String(kRecordFile)));
     QList<QJsonObject> calls;
     if (record.open(QIODevice::ReadOnly)) {
         while (!record.atEnd()) {

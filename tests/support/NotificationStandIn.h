@@ -1,13 +1,13 @@
 #pragma once
 
+#include "BusServiceProcess.h"
+
 #include <QJsonObject>
 #include <QList>
-#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
-// Runs norvo-notifications-standin on a bus as a process of its own, so that it answers while
-// the test blocks, in a QProcess wait or in a blocking D-Bus call.
+// Runs norvo-notifications-standin on a bus as a process of its own.
 class NotificationStandIn
 {
 public:
@@ -15,20 +15,15 @@ public:
 
     explicit NotificationStandIn(const QString& busAddress, Answer answer = Answer::Id,
                                  bool markup = true);
-    ~NotificationStandIn();
-    NotificationStandIn(const NotificationStandIn&) = delete;
-    NotificationStandIn& operator=(const NotificationStandIn&) = delete;
 
     // True once the stand-in owns the notification service's name.
-    bool isReady() const { return m_ready; }
-    QString error() const { return m_error; }
+    bool isReady() const { return m_process.isReady(); }
+    QString error() const { return m_process.error(); }
     // Each Notify call so far, with the fields of the protocol plus "hintSignatures", the D-Bus
     // type of each hint.
     QList<QJsonObject> calls() const;
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_process;
-    bool m_ready = false;
-    QString m_error;
+    BusServiceProcess m_process;
 };

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QProcess>
-#include <QString>
+#include "BusServiceProcess.h"
 
 // Runs norvo-upower-standin on a bus as a process of its own, so that the tests meet UPower
 // the way the runner does: as another client of the bus.
@@ -11,13 +10,10 @@ public:
     enum class Answer { Value, Never };
 
     UPowerStandIn(const QString& busAddress, bool onBattery, Answer answer = Answer::Value);
-    ~UPowerStandIn();
-    UPowerStandIn(const UPowerStandIn&) = delete;
-    UPowerStandIn& operator=(const UPowerStandIn&) = delete;
 
     // True once the stand-in owns UPower's name.
-    bool isReady() const { return m_ready; }
-    QString error() const { return m_error; }
+    bool isReady() const { return m_process.isReady(); }
+    QString error() const { return m_process.error(); }
 
     // Changes OnBattery, with the PropertiesChanged signal UPower sends.
     void setOnBattery(bool onBattery);
@@ -25,9 +21,5 @@ public:
     void changeOtherProperty();
 
 private:
-    void command(const QByteArray& line);
-
-    QProcess m_process;
-    bool m_ready = false;
-    QString m_error;
+    BusServiceProcess m_process;
 };
