@@ -37,10 +37,11 @@ bool lastScanIncomplete()
 void tellTheUser(const RunReport& report)
 {
     const Inventory& inventory = *Inventory::instance();
+    const nv::LinuxGUIConfig config = inventory.config();
     DesktopNotifier::Preferences preferences;
     preferences.configured = inventory.hasConfig();
-    preferences.showNotifications = inventory.config().show_notifications();
-    preferences.playSound = inventory.config().play_sound();
+    preferences.showNotifications = config.show_notifications();
+    preferences.playSound = config.play_sound();
     DesktopNotifier().notify(report, preferences);
     ResultFile(ResultFile::defaultPath()).write(report);
 }
