@@ -5,6 +5,7 @@
 #include "ErrorText.h"
 #include "FcIPCLink.h"
 #include "Inventory.h"
+#include "LenientParser.h"
 #include "ResultFile.h"
 #include "ScanProgressLog.h"
 #include "ScanTask.h"
@@ -33,6 +34,9 @@ bool notListening(QLocalSocket::LocalSocketError error)
 }
 
 const QString kFcLost = QStringLiteral("Scheduled scan ended: connection to norvo-filecheck lost");
+const QString kConfigdGone =
+    QStringLiteral("ConfigD connection lost after the scan was requested: the run follows the scan "
+                   "in norvo-filecheck to its end");
 
 // The configuration daemon's socket; none when the variable names no file that Qt can reach.
 std::optional<QString> configdSocketPath(const QString& fallback)
@@ -51,12 +55,21 @@ std::optional<QString> configdSocketPath(const QString& fallback)
     return path;
 }
 
+QString finalStatusText(const std::optional<nv::ErrorCode>& finalStatus)
+{
+    if (!finalStatus) {
+        return QStringLiteral("final status unknown");
+    }
+    // A newer daemon's code.
+    if (errorText(*finalStatus).isEmpty()) {
+        return QStringLiteral("final status unknown (code %1)").arg(int(*finalStatus));
+    }
+    return QStringLiteral("final status %1").arg(errorWithText(*finalStatus));
+}
+
 QString summaryLine(const FcIPCLink::ScanSummary& summary)
 {
-    const QString status =
-        summary.finalStatus
-            ? QStringLiteral("final status %1").arg(errorWithText(*summary.finalStatus))
-            : QStringLiteral("final status unknown");
+    const QString status = finalStatusText(summary.finalStatus);
     return QStringLiteral("Scheduled scan finished: task %1, %2, files scanned: %3, threats "
                           "found: %4")
         .arg(summary.taskId)
@@ -99,9 +112,16 @@ RunReport::Threat describe(const nv::FileThreat& threat)
     described.file = QFile::decodeName(QByteArray::fromStdString(threat.report().object()));
     collectNames(threat.report(), &described.names);
     if (threat.history_size() > 0) {
+        // A newer daemon's action or result is named by its number.
         const nv::FileOperation& last = threat.history(threat.history_size() - 1);
-        described.action = pastTense(last.action());
-        described.result = errorText(last.result());
+        described.action = pastTense(LenientParser::asSent(
+            last, nv::FileOperation::kActionFieldNumber, last.has_action(), last.action()));
+        const nv::ErrorCode result = LenientParser::asSent(
+            last, nv::FileOperation::kResultFieldNumber, last.has_result(), last.result());
+        described.result = errorText(result);
+        if (described.result.isEmpty()) {
+            described.result = QStringLiteral("code %1").arg(int(result));
+        }
     }
     return described;
 }
@@ -390,13 +410,21 @@ void ConnectionManager::error(QLocalSocket::LocalSocketError socketError)
         qDebug().noquote() << line.trimmed();
         return;
     }
-    finish(Outcome::ConnectionLost, line.trimmed(), QtDebugMsg);
+    if (m_ended || m_configdLost) {
+        return;
+    }
+    // Once the scan is requested the run needs nothing more from the configuration daemon, while
+    // the scan goes on in the file-check daemon: ending now would leave it unobserved, and the
+    // catch-up run would start a second one beside it.
+    m_configdLost = true;
+    qDebug().noquote() << line.trimmed();
+    qInfo().noquote() << kConfigdGone;
 }
 
 void ConnectionManager::onScanFinished()
 {
-    if (m_stopSignal) {
-        finishStop(QStringLiteral("scan ended"));
+    if (interrupting()) {
+        finishInterruption(QStringLiteral("scan ended"));
         return;
     }
     finish(Outcome::Finished, summaryLine(m_fcLink->scanSummary()));
@@ -405,8 +433,23 @@ void ConnectionManager::onScanFinished()
 void ConnectionManager::onScanRefused(nv::ErrorCode code)
 {
     const QString refusal = QStringLiteral("error %1").arg(errorWithText(code));
+    if (m_fcLink->taskNamed() && !m_fcLink->scanSummary().finished) {
+        // The daemon may run the task that it named: a stop interrupts it already (see
+        // onScanStarted), a refusal does so here, and the run ends once that is settled.
+        if (!m_stopSignal) {
+            m_refusal = code;
+            qInfo().noquote() << QStringLiteral(
+                                     "norvo-filecheck refused the scan with %1 yet named "
+                                     "task %2: the run interrupts it")
+                                     .arg(refusal)
+                                     .arg(m_fcLink->currentTaskId());
+            m_interruptWait.start(kInterruptWaitMs);
+            m_fcLink->interruptScan(m_fcLink->currentTaskId(), std::string());
+        }
+        return;
+    }
     if (m_stopSignal) {
-        finishStop(QStringLiteral("norvo-filecheck refused the scan, %1").arg(refusal));
+        finishInterruption(QStringLiteral("norvo-filecheck refused the scan, %1").arg(refusal));
         return;
     }
     finish(Outcome::Refused,
@@ -419,8 +462,8 @@ void ConnectionManager::onFcConnectionLost()
         // Not connected yet: the connection step reports its own failure.
         return;
     }
-    if (m_stopSignal) {
-        finishStop(QStringLiteral("norvo-filecheck closed the connection"));
+    if (interrupting()) {
+        finishInterruption(QStringLiteral("norvo-filecheck closed the connection"));
         return;
     }
     finish(Outcome::ConnectionLost, kFcLost);
@@ -444,7 +487,8 @@ void ConnectionManager::stop(int signo)
     if (m_stopSignal) {
         // A second stop means the user will not wait for the daemon.
         m_stopSignal = signo;
-        finishStop(QStringLiteral("interruption requested, not waiting for norvo-filecheck"));
+        finishInterruption(
+            QStringLiteral("interruption requested, not waiting for norvo-filecheck"));
         return;
     }
     m_stopSignal = signo;
@@ -457,14 +501,14 @@ void ConnectionManager::stop(int signo)
     // A scan that was asked for is stopped, not abandoned: one bound covers both the daemon's
     // answer that names the task and its confirmation of the interruption.
     m_interruptWait.start(kInterruptWaitMs);
-    if (const int taskId = m_fcLink->currentTaskId()) {
-        m_fcLink->interruptScan(taskId, std::string());
+    if (m_fcLink->taskNamed()) {
+        m_fcLink->interruptScan(m_fcLink->currentTaskId(), std::string());
     }
 }
 
 void ConnectionManager::onScanStarted(int taskId)
 {
-    if (!m_stopSignal || m_ended || taskId == 0 || taskId != m_fcLink->currentTaskId() ||
+    if (!m_stopSignal || m_ended || !m_fcLink->taskNamed() || taskId != m_fcLink->currentTaskId() ||
         m_fcLink->scanSummary().finished) {
         return;
     }
@@ -473,23 +517,23 @@ void ConnectionManager::onScanStarted(int taskId)
 
 void ConnectionManager::onScanInterrupted(int taskId)
 {
-    if (m_stopSignal && taskId != 0 && taskId == m_fcLink->currentTaskId()) {
-        finishStop(QStringLiteral("interrupted"));
+    if (interrupting() && m_fcLink->taskNamed() && taskId == m_fcLink->currentTaskId()) {
+        finishInterruption(QStringLiteral("interrupted"));
     }
 }
 
 void ConnectionManager::onInterruptFailed(int taskId, nv::ErrorCode code)
 {
-    if (m_stopSignal && taskId != 0 && taskId == m_fcLink->currentTaskId()) {
-        finishStop(QStringLiteral("not interrupted: norvo-filecheck answered error %1")
-                       .arg(errorWithText(code)));
+    if (interrupting() && m_fcLink->taskNamed() && taskId == m_fcLink->currentTaskId()) {
+        finishInterruption(QStringLiteral("not interrupted: norvo-filecheck answered error %1")
+                               .arg(errorWithText(code)));
     }
 }
 
 void ConnectionManager::onInterruptWaitOver()
 {
-    if (m_fcLink->currentTaskId() != 0) {
-        finishStop(QStringLiteral("interruption not confirmed by norvo-filecheck"));
+    if (m_fcLink->taskNamed()) {
+        finishInterruption(QStringLiteral("interruption not confirmed by norvo-filecheck"));
         return;
     }
     finish(Outcome::Stopped,
@@ -498,11 +542,17 @@ void ConnectionManager::onInterruptWaitOver()
                .arg(SignalWatcher::name(m_stopSignal)));
 }
 
-void ConnectionManager::finishStop(const QString& outcome)
+void ConnectionManager::finishInterruption(const QString& outcome)
 {
-    const QString task = m_fcLink->currentTaskId()
+    const QString task = m_fcLink->taskNamed()
                              ? QStringLiteral("task %1 ").arg(m_fcLink->currentTaskId())
                              : QString();
-    finish(Outcome::Stopped, QStringLiteral("Scheduled scan stopped by %1: %2%3")
-                                 .arg(SignalWatcher::name(m_stopSignal), task, outcome));
+    if (m_stopSignal) {
+        finish(Outcome::Stopped, QStringLiteral("Scheduled scan stopped by %1: %2%3")
+                                     .arg(SignalWatcher::name(m_stopSignal), task, outcome));
+        return;
+    }
+    finish(Outcome::Refused, QStringLiteral("Scheduled scan refused by norvo-filecheck: error %1; "
+                                            "%2%3")
+                                 .arg(errorWithText(*m_refusal), task, outcome));
 }

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSharedPointer>
 #include <QTimer>
+#include <optional>
 
 #include "PeerGuard.h"
 #include "RunReport.h"
@@ -86,7 +87,10 @@ private:
     void onFcConnectionLost();
     void onThreatFound(const nv::FileThreat& threat);
     void onInterruptWaitOver();
-    void finishStop(const QString& outcome);
+    // The run interrupts its task on a stop signal, and on a refusal that named a task anyway.
+    bool interrupting() const { return m_stopSignal != 0 || m_refusal.has_value(); }
+    // Ends an interruption with `outcome`, e.g. "interrupted", as the stop's or the refusal's line.
+    void finishInterruption(const QString& outcome);
 
     QLocalSocket* m_configdSocket;
     QLocalSocket* m_fcSocket;
@@ -105,5 +109,9 @@ private:
     bool m_ended = false;
     // Set once a stop signal has arrived: the run then ends as soon as its scan is stopped.
     int m_stopSignal = 0;
+    // Set when the daemon refused the scan yet named a task, which the run then interrupts.
+    std::optional<nv::ErrorCode> m_refusal;
+    // Set once the configuration daemon has gone after the scan was requested.
+    bool m_configdLost = false;
     QTimer m_interruptWait;
 };

@@ -19,6 +19,16 @@ QString stateName(int state)
     return QString::number(state);
 }
 
+// Exact for any count a daemon may send, and never above 100 when it counts more files scanned
+// than it found.
+quint64 percent(quint64 done, quint64 total)
+{
+    if (done >= total) {
+        return 100;
+    }
+    return quint64((unsigned __int128)done * 100 / total);
+}
+
 QString progressLine(const FcIPCLink::ScanSummary& summary)
 {
     QString line = QStringLiteral("Scan progress: task %1 %2, ")
@@ -29,7 +39,7 @@ QString progressLine(const FcIPCLink::ScanSummary& summary)
         line += QStringLiteral("%1 of %2 files scanned (%3%)")
                     .arg(summary.filesScanned)
                     .arg(summary.filesToScan)
-                    .arg(summary.filesScanned * 100 / summary.filesToScan);
+                    .arg(percent(summary.filesScanned, summary.filesToScan));
     } else {
         line += QStringLiteral("%1 files scanned").arg(summary.filesScanned);
     }
@@ -49,8 +59,7 @@ ScanProgressLog::ScanProgressLog(const FcIPCLink* link, QObject* parent)
 
 void ScanProgressLog::onScanInfo(const fc::ScanInfo& info)
 {
-    const int taskId = m_link->currentTaskId();
-    if (taskId == 0 || info.task_id() != quint32(taskId)) {
+    if (!m_link->taskNamed() || info.task_id() != quint32(m_link->currentTaskId())) {
         return;
     }
     const bool stateChanged = info.state() != m_lastState;

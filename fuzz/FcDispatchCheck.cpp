@@ -2,6 +2,7 @@
 
 #include "FcIPCLink.h"
 #include "FuzzRecords.h"
+#include "LenientParser.h"
 #include "ReceiverProbe.h"
 #include "ScanProgressLog.h"
 #include "ScanTask.h"
@@ -28,6 +29,21 @@ void probeSignals(FcIPCLink& link, ReceiverProbe& probe)
         [&probe](int serial, const RepeatedDirEntry& entries) { probe.called(serial, entries); });
     QObject::connect(&link, &FcIPCLink::dirEntryListError,
                      [&probe](int serial, nv::ErrorCode ec) { probe.called(serial, ec); });
+}
+
+// Whether the body reports our task finished in a state this build knows.
+bool reportsFinished(const fc::ServerMessage& msg, quint32 taskId)
+{
+    if (msg.tag() != fc::ServerMessage::SCAN_INFO_NOTIFICATION) {
+        return false;
+    }
+    for (const fc::ScanInfo& info : msg.info()) {
+        if (info.task_id() == taskId && info.has_state() &&
+            info.state() == fc::SCAN_STATE_FINISHED) {
+            return true;
+        }
+    }
+    return false;
 }
 
 const QSharedPointer<ScanTask>& scheduledTask()
@@ -60,12 +76,18 @@ QString FcDispatchCheck::run(const QByteArray& input)
 
     for (const QByteArray& body : FuzzRecords::split(input)) {
         const int before = probe.calls() + ends;
+        // Named before this body: the body's own answer may name the task.
+        const bool followed = link.taskNamed();
+        const quint32 taskId = quint32(link.currentTaskId());
         link.processMessage(body);
         fc::ServerMessage msg;
-        const bool parses =
-            msg.ParsePartialFromArray(body.constData(), int(body.size())) && msg.IsInitialized();
+        // A newer daemon's enumeration values are used; anything else missing is not.
+        const bool parses = LenientParser::parse(msg, body) && msg.has_tag();
         if (!parses && probe.calls() + ends != before) {
             return QStringLiteral("a body that does not parse reached a receiver");
+        }
+        if (parses && followed && reportsFinished(msg, taskId) && !link.scanSummary().finished) {
+            return QStringLiteral("our task was reported finished and the scan goes on");
         }
     }
     if (ends > 1) {

@@ -156,6 +156,23 @@ QList<QByteArray> scanLifetime()
             bytesOf(scanInfo(fc::SCAN_STATE_FINISHED))};
 }
 
+// The same scan from a daemon newer than this build: a state and a final status that this build
+// does not know.
+QList<QByteArray> newerDaemonScan()
+{
+    const auto newer = [](google::protobuf::Message* message, int fieldNumber) {
+        message->GetReflection()->MutableUnknownFields(message)->AddVarint(fieldNumber, 9999);
+    };
+    fc::ServerMessage running = scanInfo(fc::SCAN_STATE_RUNNING);
+    running.mutable_info(0)->clear_state();
+    newer(running.mutable_info(0), fc::ScanInfo::kStateFieldNumber);
+    fc::ServerMessage finished = scanInfo(fc::SCAN_STATE_FINISHED);
+    finished.mutable_info(0)->mutable_result()->clear_final_status();
+    newer(finished.mutable_info(0)->mutable_result(), fc::ScanResult::kFinalStatusFieldNumber);
+    return {scanLifetime().first(), QByteArray::fromStdString(running.SerializePartialAsString()),
+            QByteArray::fromStdString(finished.SerializePartialAsString())};
+}
+
 QByteArray lengthWord(quint32 length)
 {
     return QByteArray(reinterpret_cast<const char*>(&length), sizeof length);
@@ -309,12 +326,14 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QDir root(QFile::decodeName(argv[1]));
-    const bool written =
-        writeTarget(root, "frame_reader", frameStreams(), lengthWords()) &&
-        writeTarget(root, "configd_dispatch",
-                    dispatchSeeds<nv::Configd2PublicMessage>(privilegeRoundTrip()),
-                    envelopeWords(nv::Configd2PublicMessage::descriptor())) &&
-        writeTarget(root, "fc_dispatch", dispatchSeeds<fc::ServerMessage>(scanLifetime()),
-                    envelopeWords(fc::ServerMessage::descriptor()));
+    const bool written = writeTarget(root, "frame_reader", frameStreams(), lengthWords()) &&
+                         writeTarget(root, "configd_dispatch",
+                                     dispatchSeeds<nv::Configd2PublicMessage>(privilegeRoundTrip()),
+                                     envelopeWords(nv::Configd2PublicMessage::descriptor())) &&
+                         writeTarget(root, "fc_dispatch",
+                                     dispatchSeeds<fc::ServerMessage>(scanLifetime())
+                                         << std::pair{QStringLiteral("newer-daemon"),
+                                                      FuzzRecords::join(newerDaemonScan())},
+                                     envelopeWords(fc::ServerMessage::descriptor()));
     return written ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "ConfigdIPCLink.h"
 
+#include "LenientParser.h"
 #include "linux_kivar_config.pb.h"
 #include "update_config.pb.h"
 
@@ -221,7 +222,10 @@ void ConfigdIPCLink::fcPathRequest()
 
 bool ConfigdIPCLink::getFcPath()
 {
-    return sendAndWait(userRequest(Request::GET_FCHECK_REQUEST));
+    // The daemon may push a configuration just before its answer: that is no answer.
+    const quint64 answers = m_fcheckAnswers;
+    return sendAndWait(userRequest(Request::GET_FCHECK_REQUEST),
+                       [this, answers] { return m_fcheckAnswers != answers; });
 }
 
 void ConfigdIPCLink::adminFcPathRequest()
@@ -436,9 +440,14 @@ void ConfigdIPCLink::processMessage(const QByteArray& body)
     Reply message;
     // Parsed partially and checked by hand so that a frame missing a required field costs one
     // line of our own rather than also the runtime's complaint.
-    if (!message.ParsePartialFromArray(body.constData(), int(body.size())) ||
-        !message.IsInitialized()) {
+    if (!LenientParser::parse(message, body)) {
         qWarning("ConfigD -> malformed message of %lld bytes dropped", qlonglong(body.size()));
+        return;
+    }
+    // A kind of message that came after this build.
+    if (!message.has_tag()) {
+        qWarning() << "ConfigD - unknown message: "
+                   << LenientParser::unknownEnum(message, Reply::kTagFieldNumber).value_or(0);
         return;
     }
     dispatch(message);
@@ -448,6 +457,7 @@ void ConfigdIPCLink::dispatch(const Reply& message)
 {
     switch (message.tag()) {
     case Reply::GET_FCHECK_RESPONSE:
+        ++m_fcheckAnswers;
         receiver(message).onFcheckResponse(message);
         break;
     case Reply::GET_DEFAULT_CONFIG_RESPONSE:

@@ -148,4 +148,6 @@ private:
 
     std::string m_token;
     std::unique_ptr<delegate> m_delegate;
+    // GET_FCHECK_RESPONSE messages handled so far: getFcPath() waits for the next one.
+    quint64 m_fcheckAnswers = 0;
 };

@@ -1,5 +1,6 @@
 #include "FcIPCLink.h"
 
+#include "LenientParser.h"
 #include "ScanTask.h"
 
 #include <QDebug>
@@ -81,6 +82,13 @@ QString loggable(const fc::ClientMessage& msg)
 void logReply(const QString& name)
 {
     qDebug() << QStringLiteral("Filecheck -> %1").arg(name);
+}
+
+// The code as sent, also one that this build does not know.
+nv::ErrorCode errorCodeOf(const nv::Error& error)
+{
+    return LenientParser::asSent(error, nv::Error::kCodeFieldNumber, error.has_code(),
+                                 error.code());
 }
 
 } // namespace
@@ -321,8 +329,13 @@ void FcIPCLink::processMessage(const QByteArray& body)
     const QScopedValueRollback<bool> parsing(m_parsing, true);
     // The partial parse leaves the report of a missing field to us instead of the runtime's own
     // log, so that one line tells of the dropped frame.
-    if (!msg.ParsePartialFromArray(body.constData(), int(body.size())) || !msg.IsInitialized()) {
+    if (!LenientParser::parse(msg, body)) {
         qWarning("Malformed message of %d bytes from norvo-filecheck dropped", int(body.size()));
+        return;
+    }
+    // A kind of message that came after this build.
+    if (!msg.has_tag()) {
+        qWarning("Unrecognized message from norvo-filecheck");
         return;
     }
     switch (msg.tag()) {
@@ -386,9 +399,15 @@ void FcIPCLink::onScanStarted(const fc::ServerMessage& msg)
     for (const nv::FileThreat& threat : m_tracker.takeEarlyThreats()) {
         emit threatFound(threat);
     }
+    if (const quint64 dropped = m_tracker.summary().earlyThreatsDropped;
+        dropped > 0 && start != ScanTracker::Start::NotOurs) {
+        qWarning("%llu threats of task %u reported before norvo-filecheck named the task are "
+                 "counted but not listed",
+                 qulonglong(dropped), m_tracker.taskId());
+    }
     switch (start) {
     case ScanTracker::Start::Refused:
-        emit refused(msg.error().code());
+        emit refused(errorCodeOf(msg.error()));
         break;
     case ScanTracker::Start::Finished:
         emit finished();
@@ -403,7 +422,7 @@ void FcIPCLink::onScanInterrupted(const fc::ServerMessage& msg)
 {
     logReply(QStringLiteral("INTERRUPT_SCAN_RESPONSE (task id = %1)").arg(msg.task_id()));
     if (msg.has_error()) {
-        emit interruptFailed(int(msg.task_id()), msg.error().code());
+        emit interruptFailed(int(msg.task_id()), errorCodeOf(msg.error()));
     }
     emit scanIsInterrupted(int(msg.task_id()));
 }

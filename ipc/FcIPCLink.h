@@ -43,8 +43,10 @@ public:
     void setExcludedPaths(const QStringList& paths) { m_excludedPaths = paths; }
     int currentThreatId() const { return m_currentThreatId; }
     void setCurrentThreatId(int threatId) { m_currentThreatId = threatId; }
-    // The task of the scan started by scan(), once the daemon has accepted it; 0 before.
+    // The task of the scan started by scan(), once the daemon has named it; 0 before, and 0 is a
+    // task id as well: taskNamed() tells them apart.
     int currentTaskId() const { return int(m_tracker.taskId()); }
+    bool taskNamed() const { return m_tracker.taskNamed(); }
     const QMap<quint32, QVariant>& pendingRequests() const { return m_pendingRequests; }
     const QList<nv::Disk>& disks() const { return m_disks; }
     // Brings the summary up to date first: read it again after later entries.
@@ -62,7 +64,8 @@ signals:
     void dirEntryListError(int serial, nv::ErrorCode ec);
     // The scan started by scan() has ended; scanSummary() holds its outcome.
     void finished();
-    // The daemon answered the request of scan() with an error.
+    // The daemon answered the request of scan() with an error. When the answer named a task
+    // nonetheless, taskNamed() is true and the link follows that task.
     void refused(nv::ErrorCode code);
     // The daemon answered an interruption with an error; scanIsInterrupted() follows as for
     // any answer.

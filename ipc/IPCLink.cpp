@@ -138,12 +138,18 @@ bool IPCLink::send(const google::protobuf::Message& message)
 
 bool IPCLink::sendAndWait(const google::protobuf::Message& message)
 {
-    send(message);
     // A reply may come in several reads, and its first bytes alone answer nothing: a caller that
     // went on then would miss what the reply was to tell it.
     const quint64 handled = m_framesHandled;
+    return sendAndWait(message, [this, handled] { return m_framesHandled != handled; });
+}
+
+bool IPCLink::sendAndWait(const google::protobuf::Message& message,
+                          const std::function<bool()>& answered)
+{
+    send(message);
     const QDeadlineTimer deadline(m_waitMs);
-    while (m_framesHandled == handled) {
+    while (!answered()) {
         if (!waitForData(deadline)) {
             return false;
         }

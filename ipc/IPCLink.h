@@ -2,6 +2,7 @@
 
 #include <QLocalSocket>
 #include <QObject>
+#include <functional>
 
 class QDeadlineTimer;
 
@@ -55,6 +56,10 @@ public:
     // wake descriptor becomes readable. True means only that some frame was handled, not that it
     // answered this message.
     bool sendAndWait(const google::protobuf::Message& message);
+    // The same, but frames are handled until `answered` holds after one of them: what arrives
+    // before the answer is dispatched as usual and does not end the wait.
+    bool sendAndWait(const google::protobuf::Message& message,
+                     const std::function<bool()>& answered);
 
     int waitMs() const { return m_waitMs; }
     // Tests shorten the bound; the program keeps kWaitMs.

@@ -1,13 +1,39 @@
 #include "ScanTracker.h"
 
+#include "LenientParser.h"
+
 #include <QFile>
 #include <utility>
+
+namespace {
+
+fc::ScanState stateOf(const fc::ScanInfo& info)
+{
+    return LenientParser::asSent(info, fc::ScanInfo::kStateFieldNumber, info.has_state(),
+                                 info.state());
+}
+
+std::optional<nv::ErrorCode> finalStatusOf(const fc::ScanResult& result)
+{
+    if (result.has_final_status()) {
+        return result.final_status();
+    }
+    if (const auto code =
+            LenientParser::unknownEnum(result, fc::ScanResult::kFinalStatusFieldNumber)) {
+        return nv::ErrorCode(*code);
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 void ScanTracker::expectStart()
 {
     m_phase = Phase::AwaitingStart;
+    m_named = false;
     m_current = Record();
     m_early.clear();
+    m_earlyBytes = 0;
 }
 
 ScanTracker::Start ScanTracker::onStartAnswer(const fc::ServerMessage& answer)
@@ -16,9 +42,13 @@ ScanTracker::Start ScanTracker::onStartAnswer(const fc::ServerMessage& answer)
     if (m_phase != Phase::AwaitingStart) {
         return Start::NotOurs;
     }
-    if (answer.has_error()) {
+    // A refusal that names a task leaves that task to be followed like any other of ours: the
+    // daemon may run it.
+    const bool refused = answer.has_error();
+    if (refused && !answer.has_task_id()) {
         m_phase = Phase::Idle;
         m_early.clear();
+        m_earlyBytes = 0;
         return Start::Refused;
     }
     const quint32 taskId = answer.task_id();
@@ -26,13 +56,14 @@ ScanTracker::Start ScanTracker::onStartAnswer(const fc::ServerMessage& answer)
         m_current = *early;
     }
     m_early.clear();
+    m_earlyBytes = 0;
+    m_named = true;
     m_current.summary.taskId = taskId;
-    if (m_current.summary.finished) {
-        m_phase = Phase::Idle;
-        return Start::Finished;
+    m_phase = m_current.summary.finished ? Phase::Idle : Phase::Running;
+    if (refused) {
+        return Start::Refused;
     }
-    m_phase = Phase::Running;
-    return Start::Running;
+    return m_current.summary.finished ? Start::Finished : Start::Running;
 }
 
 bool ScanTracker::onScanInfo(const fc::ScanInfo& info)
@@ -42,13 +73,14 @@ bool ScanTracker::onScanInfo(const fc::ScanInfo& info)
         Record* record = earlyRecord(info.task_id());
         if (!record) {
             if (m_early.size() == kEarlyTasks) {
+                m_earlyBytes -= m_early.first().second.earlyThreatBytes;
                 m_early.removeFirst();
             }
             m_early.append({info.task_id(), Record()});
             record = &m_early.last().second;
         }
         for (const int place : record->apply(info)) {
-            record->earlyThreats.append(info.threat(place));
+            keepEarly(*record, info.threat(place));
         }
         return false;
     }
@@ -79,6 +111,18 @@ QList<nv::FileThreat> ScanTracker::takeEarlyThreats()
     return std::exchange(m_current.earlyThreats, {});
 }
 
+void ScanTracker::keepEarly(Record& record, const nv::FileThreat& threat)
+{
+    const qint64 bytes = qint64(threat.ByteSizeLong());
+    if (m_earlyBytes + bytes > kEarlyThreatBytes) {
+        ++record.summary.earlyThreatsDropped;
+        return;
+    }
+    m_earlyBytes += bytes;
+    record.earlyThreatBytes += bytes;
+    record.earlyThreats.append(threat);
+}
+
 ScanTracker::Record* ScanTracker::earlyRecord(quint32 taskId)
 {
     for (auto& [id, record] : m_early) {
@@ -91,7 +135,7 @@ ScanTracker::Record* ScanTracker::earlyRecord(quint32 taskId)
 
 QList<int> ScanTracker::Record::apply(const fc::ScanInfo& info)
 {
-    summary.state = info.state();
+    summary.state = stateOf(info);
     if (info.has_progress()) {
         const fc::ScanProgress& progress = info.progress();
         summary.traverseDone = progress.traverse_done();
@@ -100,7 +144,6 @@ QList<int> ScanTracker::Record::apply(const fc::ScanInfo& info)
         scanningNow = progress.scanning_now();
         scanningNowDecoded = false;
     }
-    summary.threatsFound += quint64(info.threat_size());
     QList<int> news;
     for (int place = 0; place < info.threat_size(); ++place) {
         // One look-up: the set grows only by an id it did not hold.
@@ -110,10 +153,11 @@ QList<int> ScanTracker::Record::apply(const fc::ScanInfo& info)
             news.append(place);
         }
     }
-    if (info.state() == fc::SCAN_STATE_FINISHED) {
+    summary.threatsFound = quint64(threatIds.size());
+    if (summary.state == fc::SCAN_STATE_FINISHED) {
         summary.finished = true;
         if (info.has_result()) {
-            summary.finalStatus = info.result().final_status();
+            summary.finalStatus = finalStatusOf(info.result());
         }
     }
     return news;

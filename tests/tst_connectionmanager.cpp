@@ -39,6 +39,52 @@ ScriptedPeer::Responder answerFirst(int answered, const QString& fcPath)
     };
 }
 
+// The scripted daemon, pushing a configuration of revision 9 before its answer to the request
+// for the file-check socket; the answer trickles in after it, or never comes.
+ScriptedPeer::Responder pushesConfigFirst(const QString& fcPath, bool answers)
+{
+    const ScriptedPeer::Responder usual = configdResponder({nv::LinuxGUIConfig(), fcPath});
+    return [usual, answers](const QByteArray& body) -> Replies {
+        if (parsed<nv::Public2ConfigdMessage>(body).tag() !=
+            nv::Public2ConfigdMessage::GET_FCHECK_REQUEST) {
+            return usual(body);
+        }
+        auto pushed = configdReply(nv::Configd2PublicMessage::CONFIG_NOTIFICATION);
+        pushed.mutable_config()->set_app(nv::APP_LINUX_GUI);
+        pushed.mutable_config()->MutableExtension(nv::linux_gui_config);
+        pushed.set_config_revision(9);
+        Replies replies{{frameOf(pushed)}};
+        if (answers) {
+            Replies answer = usual(body);
+            answer.first().bytePauseMs = 1;
+            replies << answer;
+        }
+        return replies;
+    };
+}
+
+// A file-check daemon that answers the scan request with `start`, reports the task running and
+// confirms every interruption.
+ScriptedPeer::Responder answersStart(const fc::ServerMessage& start)
+{
+    return [start](const QByteArray& body) -> Replies {
+        const auto request = parsed<fc::ClientMessage>(body);
+        switch (request.tag()) {
+        case fc::ClientMessage::START_SCAN_REQUEST:
+            return {
+                {frameOf(start) + frameOf(scanInfo(start.task_id(), fc::SCAN_STATE_RUNNING, 1))}};
+        case fc::ClientMessage::INTERRUPT_SCAN_REQUEST: {
+            fc::ServerMessage interrupted;
+            interrupted.set_tag(fc::ServerMessage::INTERRUPT_SCAN_RESPONSE);
+            interrupted.set_task_id(request.task_id());
+            return {{frameOf(interrupted)}};
+        }
+        default:
+            return {};
+        }
+    };
+}
+
 QList<nv::Public2ConfigdMessage::MessageTag> tags(const QList<QByteArray>& bodies)
 {
     QList<nv::Public2ConfigdMessage::MessageTag> out;
@@ -62,6 +108,10 @@ private slots:
     void configdSocket();
     void stopDuringStartUp();
     void filecheckGoneAfterAccepting();
+    void configPushedBeforeFcheckAnswer_data();
+    void configPushedBeforeFcheckAnswer();
+    void namedTaskIsSettled_data();
+    void namedTaskIsSettled();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -201,6 +251,122 @@ void TestConnectionManager::filecheckGoneAfterAccepting()
     const QString lost = QStringLiteral("Scheduled scan ended: connection to norvo-filecheck lost");
     QCOMPARE(log.lines().last(), lost);
     QCOMPARE(log.lines().count(lost), 1);
+}
+
+void TestConnectionManager::configPushedBeforeFcheckAnswer_data()
+{
+    QTest::addColumn<bool>("answers");
+    QTest::addColumn<QString>("lastLine");
+
+    QTest::newRow("the answer follows") << true << QStringLiteral("Socket path =  \"%1\"");
+    QTest::newRow("no answer within the bound")
+        << false
+        << "Scheduled scan not started: ConfigD did not answer the request for the "
+           "norvo-filecheck socket";
+}
+
+// Only GET_FCHECK_RESPONSE ends the wait for the socket path; what comes before it is handled on
+// the way.
+void TestConnectionManager::configPushedBeforeFcheckAnswer()
+{
+    QFETCH(bool, answers);
+    QFETCH(QString, lastLine);
+
+    ScriptedPeer configd(m_dir->filePath("configd"),
+                         pushesConfigFirst(m_dir->filePath("fc"), answers));
+    ScriptedPeer filecheck(m_dir->filePath("fc"), [](const QByteArray&) { return Replies(); });
+    qputenv("NRV_PUBLIC_SOCKET", QFile::encodeName(configd.path()));
+
+    LogCapture log;
+    ConnectionManager manager;
+    manager.setWaitMs(answers ? 5000 : kShortWaitMs);
+    QCOMPARE(manager.initialize(), answers);
+    QCOMPARE(log.lines().last(),
+             lastLine.contains("%1") ? lastLine.arg(m_dir->filePath("fc")) : lastLine);
+    QCOMPARE(Inventory::instance()->configRevision(), 9u);
+}
+
+void TestConnectionManager::namedTaskIsSettled_data()
+{
+    QTest::addColumn<quint32>("taskId");
+    QTest::addColumn<int>("error"); // of the start answer
+    QTest::addColumn<bool>("stop");
+    QTest::addColumn<QString>("decision"); // logged before the interruption; empty: none
+    QTest::addColumn<QStringList>("lastLines");
+    QTest::addColumn<int>("outcome");
+
+    const auto decision = [](quint32 task) {
+        return QStringLiteral("norvo-filecheck refused the scan with error 65 (Feature not "
+                              "implemented) yet named task %1: the run interrupts it")
+            .arg(task);
+    };
+    const auto refused = [](quint32 task) {
+        return QStringList{
+            QStringLiteral("\"Filecheck -> INTERRUPT_SCAN_RESPONSE (task id = %1)\"").arg(task),
+            QStringLiteral("Scheduled scan refused by norvo-filecheck: error 65 (Feature not "
+                           "implemented); task %1 interrupted")
+                .arg(task)};
+    };
+    QTest::newRow("task 0, stopped")
+        << 0u << int(nv::EC_OK) << true << QString()
+        << QStringList{"\"Filecheck -> INTERRUPT_SCAN_RESPONSE (task id = 0)\"",
+                       "Scheduled scan stopped by SIGTERM: task 0 interrupted"}
+        << int(RunReport::Outcome::Stopped);
+    QTest::newRow("refusal naming task 7")
+        << 7u << int(nv::EC_NOT_IMPLEMENTED) << false << decision(7) << refused(7)
+        << int(RunReport::Outcome::Refused);
+    QTest::newRow("refusal naming task 0")
+        << 0u << int(nv::EC_NOT_IMPLEMENTED) << false << decision(0) << refused(0)
+        << int(RunReport::Outcome::Refused);
+}
+
+// A task that the daemon named, 0 included, is interrupted when the run does not follow it to
+// its end: never left running unobserved.
+void TestConnectionManager::namedTaskIsSettled()
+{
+    QFETCH(quint32, taskId);
+    QFETCH(int, error);
+    QFETCH(bool, stop);
+    QFETCH(QString, decision);
+    QFETCH(QStringList, lastLines);
+    QFETCH(int, outcome);
+
+    fc::ServerMessage start;
+    start.set_tag(fc::ServerMessage::START_SCAN_RESPONSE);
+    start.set_task_id(taskId);
+    if (error != nv::EC_OK) {
+        start.mutable_error()->set_code(nv::ErrorCode(error));
+    }
+    ScriptedPeer configd(m_dir->filePath("configd"),
+                         configdResponder({nv::LinuxGUIConfig(), m_dir->filePath("fc")}));
+    ScriptedPeer filecheck(m_dir->filePath("fc"), answersStart(start));
+    qputenv("NRV_PUBLIC_SOCKET", QFile::encodeName(configd.path()));
+
+    SignalWatcher stopSignals({SIGTERM});
+    LogCapture log;
+    ConnectionManager manager;
+    manager.watchStopSignals(&stopSignals);
+    manager.setWaitMs(kShortWaitMs);
+    QSignalSpy finished(&manager, &ConnectionManager::finished);
+    QVERIFY(manager.initialize() && manager.scan());
+    if (stop) {
+        QTRY_VERIFY(log.lines().contains(
+            QStringLiteral("\"Filecheck -> START_SCAN_RESPONSE (task id = %1)\"").arg(taskId)));
+        ::kill(::getpid(), SIGTERM);
+    }
+    QVERIFY(finished.wait(5000));
+    const QStringList lines = log.lines();
+    QCOMPARE(lines.mid(lines.size() - lastLines.size()), lastLines);
+    QVERIFY(decision.isEmpty() || lines.contains(decision));
+    QCOMPARE(int(manager.report().outcome), outcome);
+    QList<quint32> interrupted;
+    for (const QByteArray& body : filecheck.received()) {
+        const auto request = parsed<fc::ClientMessage>(body);
+        if (request.tag() == fc::ClientMessage::INTERRUPT_SCAN_REQUEST) {
+            interrupted << request.task_id();
+        }
+    }
+    QCOMPARE(interrupted, QList<quint32>{taskId});
 }
 
 QTEST_GUILESS_MAIN(TestConnectionManager)

@@ -2,6 +2,7 @@
 // settings and runtime directory.
 
 #include "DaemonScripts.h"
+#include "TestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -169,6 +170,8 @@ void TestEndToEnd::endings()
     QCOMPARE(filecheck.received().size(), fcMessages);
 }
 
+// The scan goes on in the file-check daemon when the configuration daemon goes: the run follows
+// it to its end and ends with the scan's outcome.
 void TestEndToEnd::configdClosesDuringRun()
 {
     RunnerProcess runner(m_dir->path());
@@ -179,11 +182,21 @@ void TestEndToEnd::configdClosesDuringRun()
     ScriptedPeer filecheck(script.fcPath, fcResponder(FcScript::NeverFinishes));
 
     runner.start(QFile::encodeName(configd.path()));
-    QVERIFY(filecheck.waitForReceived(2));
+    QVERIFY(runner.waitForLine("Scan progress: task 7 running"));
     configd.closeAll();
+    QVERIFY(runner.waitForLine("the run follows the scan"));
+    QVERIFY(!runner.hasEnded(200));
+    filecheck.sendToAll(frameOf(scanInfo(kScriptTaskId, fc::SCAN_STATE_FINISHED, 3)));
     const auto run = runner.finish();
     QVERIFY2(run.endedInOrder(), qPrintable(run.log()));
-    QCOMPARE(run.lines.last(), QStringLiteral("Error =  QLocalSocket::PeerClosedError"));
+    QCOMPARE(run.lastLines(4),
+             (QStringList{"Error =  QLocalSocket::PeerClosedError",
+                          "ConfigD connection lost after the scan was requested: the run follows "
+                          "the scan in norvo-filecheck to its end",
+                          "Scan progress: task 7 finished, 3 of 3 files scanned (100%), threats "
+                          "found: 0",
+                          "Scheduled scan finished: task 7, final status 0 (Success), files "
+                          "scanned: 3, threats found: 0"}));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

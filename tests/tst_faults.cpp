@@ -115,8 +115,12 @@ void TestFaults::brokenConfigd_data()
     QTest::newRow("closes in the middle of a frame")
         << config.left(config.size() / 2) << true
         << QStringList{"Error =  QLocalSocket::PeerClosedError", "ConfigD problem"};
+    // Each answer a garbled frame, then an answer naming no socket: the garbage is dropped, and
+    // only the answer ends the wait for the socket path.
     QTest::newRow("garbage in a frame")
-        << frameOf(QByteArray("\xff\xfe not a message")) << false
+        << frameOf(QByteArray("\xff\xfe not a message")) +
+               frameOf(configdReply(nv::Configd2PublicMessage::GET_FCHECK_RESPONSE))
+        << false
         << QStringList{"ConfigD -> malformed message of 16 bytes dropped", "Socket path =  \"\"",
                        "Filecheck socket error: 2",
                        "Scheduled scan not started: ConfigD named no norvo-filecheck socket"};

@@ -229,6 +229,18 @@ fc::ScanInfo ended(quint32 taskId, nv::ErrorCode status)
     return i;
 }
 
+// A value of an enumeration field that this build does not know, as a newer daemon sends it: the
+// runtime keeps it among the unknown fields.
+void setNewerValue(google::protobuf::Message* msg, int fieldNumber, int value)
+{
+    msg->GetReflection()->MutableUnknownFields(msg)->AddVarint(fieldNumber, quint64(value));
+}
+
+QByteArray partialFrame(const google::protobuf::Message& msg)
+{
+    return frameOf(QByteArray::fromStdString(msg.SerializePartialAsString()));
+}
+
 fc::ServerMessage infos(const QList<fc::ScanInfo>& entries)
 {
     fc::ServerMessage msg = reply(fc::ServerMessage::SCAN_INFO_NOTIFICATION);
@@ -317,6 +329,8 @@ private slots:
     void dispatch();
     void scanEnd_data();
     void scanEnd();
+    void newerDaemonValues_data();
+    void newerDaemonValues();
     void writeIntoAClosedConnection();
     void summaryFollowsOurTask();
 
@@ -844,7 +858,7 @@ void TestFcIPCLink::dispatch_data()
         << QStringList{"Malformed message of 3 bytes from norvo-filecheck dropped"}
         << QStringList{"scanIsStarted(1)", "scanIsStarted(2)"} << both << QStringList();
     {
-        // Well-formed bytes without the required tag, and a tag the enumeration lacks.
+        // Well-formed bytes without the required tag, and a tag that came after this build.
         SM untagged;
         untagged.set_serial(5);
         QTest::newRow("message without a known tag")
@@ -852,7 +866,7 @@ void TestFcIPCLink::dispatch_data()
                      frameOf(QByteArray("\x08\x63", 2)))
             << QStringList()
             << QStringList{"Malformed message of 2 bytes from norvo-filecheck dropped",
-                           "Malformed message of 2 bytes from norvo-filecheck dropped"}
+                           unrecognized}
             << QStringList() << both << QStringList();
     }
 }
@@ -979,6 +993,89 @@ void TestFcIPCLink::scanEnd()
     QCOMPARE(f.link.scanSummary().finished, emitted.contains("finished()"));
 }
 
+// Values of a daemon newer than this build: the frame is used, each field as far as it is known;
+// a frame that lacks anything but such a value is still dropped.
+void TestFcIPCLink::newerDaemonValues_data()
+{
+    QTest::addColumn<QByteArray>("replies"); // after the answer that names task 12
+    QTest::addColumn<QStringList>("emitted");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("finalStatus"); // -1: none
+
+    const QString dropped = QStringLiteral("Malformed message of %1 bytes from norvo-filecheck "
+                                           "dropped");
+    const QStringList news{"newScanInfo(12)"};
+    {
+        fc::ScanInfo last = info(12, fc::SCAN_STATE_FINISHED);
+        last.mutable_result()->set_stop_time(2);
+        setNewerValue(last.mutable_result(), fc::ScanResult::kFinalStatusFieldNumber, 9999);
+        QTest::newRow("final status")
+            << partialFrame(infos({last})) << QStringList{"newScanInfo(12)", "finished()"}
+            << QStringList() << int(fc::SCAN_STATE_FINISHED) << 9999;
+    }
+    {
+        fc::ScanInfo entry = info(12, fc::SCAN_STATE_RUNNING);
+        entry.clear_state();
+        setNewerValue(&entry, fc::ScanInfo::kStateFieldNumber, 77);
+        QTest::newRow("state: not the end")
+            << partialFrame(infos({entry})) << news << QStringList() << 77 << -1;
+    }
+    {
+        fc::ScanInfo entry = info(12, fc::SCAN_STATE_RUNNING, 1);
+        nv::FileOperation* done = entry.mutable_threat(0)->add_history();
+        done->set_action_time(1);
+        setNewerValue(done, nv::FileOperation::kActionFieldNumber, 40);
+        setNewerValue(done, nv::FileOperation::kResultFieldNumber, 500);
+        QTest::newRow("threat operation")
+            << partialFrame(infos({entry})) << QStringList{"newScanInfo(12)", "threatFound(1)"}
+            << QStringList() << int(fc::SCAN_STATE_RUNNING) << -1;
+    }
+    {
+        // The task id is a plain number: its absence is no newer value.
+        fc::ScanInfo entry = info(12, fc::SCAN_STATE_FINISHED);
+        entry.clear_task_id();
+        entry.mutable_result()->set_stop_time(2);
+        setNewerValue(entry.mutable_result(), fc::ScanResult::kFinalStatusFieldNumber, 9999);
+        const QByteArray frame = partialFrame(infos({entry}));
+        QTest::newRow("newer value beside a missing number")
+            << frame << QStringList() << QStringList{dropped.arg(frame.size() - 4)}
+            << int(fc::SCAN_STATE_PENDING) << -1;
+    }
+    {
+        fc::ScanInfo entry = info(12, fc::SCAN_STATE_FINISHED);
+        entry.mutable_result()->set_stop_time(2);
+        const QByteArray frame = partialFrame(infos({entry}));
+        QTest::newRow("missing final status")
+            << frame << QStringList() << QStringList{dropped.arg(frame.size() - 4)}
+            << int(fc::SCAN_STATE_PENDING) << -1;
+    }
+}
+
+void TestFcIPCLink::newerDaemonValues()
+{
+    QFETCH(QByteArray, replies);
+    QFETCH(QStringList, emitted);
+    QFETCH(QStringList, warnings);
+    QFETCH(int, state);
+    QFETCH(int, finalStatus);
+
+    Fixture f;
+    QObject::connect(&f.link, &FcIPCLink::threatFound, [&f](const nv::FileThreat& t) {
+        f.emitted << QStringLiteral("threatFound(%1)").arg(t.threat_id());
+    });
+    f.link.scan(QSharedPointer<ScanTask>::create(ScanTask::FullScan), nv::LinuxGUIConfig(), "");
+    f.deliver(frameOf(started(12)));
+    f.emitted.clear();
+    LogCapture log;
+    f.deliver(replies);
+    QCOMPARE(f.emitted, emitted);
+    QCOMPARE(log.lines(QtWarningMsg), warnings);
+    const FcIPCLink::ScanSummary& s = f.link.scanSummary();
+    QCOMPARE(int(s.state), state);
+    QCOMPARE(s.finalStatus ? int(*s.finalStatus) : -1, finalStatus);
+}
+
 // A daemon that went away before the run wrote to it: the write fails, and the link says so
 // instead of reporting a request that went nowhere as sent.
 void TestFcIPCLink::writeIntoAClosedConnection()
@@ -1034,7 +1131,8 @@ void TestFcIPCLink::summaryFollowsOurTask()
     QCOMPARE(s.traverseDone, true);
     QCOMPARE(s.filesScanned, 10u);
     QCOMPARE(s.scanningNow, QString());
-    QCOMPARE(s.threatsFound, 3u);
+    // Threat 1 of the last entry was reported before: counted once.
+    QCOMPARE(s.threatsFound, 2u);
     QCOMPARE(s.finished, true);
     QVERIFY(s.finalStatus == nv::EC_INTERRUPTED_BY_USER);
     QCOMPARE(finished.size(), 1);

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QTest>
+#include <limits>
 
 namespace {
 
@@ -48,6 +49,8 @@ class TestScanProgressLog : public QObject
 
 private slots:
     void linesPerStateAndInterval();
+    void absurdCounts_data();
+    void absurdCounts();
 };
 
 void TestScanProgressLog::linesPerStateAndInterval()
@@ -93,6 +96,49 @@ void TestScanProgressLog::linesPerStateAndInterval()
                  "scanning \"/srv/c\"",
                  "Scan progress: task 7 finished, 4 of 4 files scanned (100%), threats found: 1",
              }));
+}
+
+void TestScanProgressLog::absurdCounts_data()
+{
+    QTest::addColumn<quint64>("scanned");
+    QTest::addColumn<quint64>("toScan");
+    QTest::addColumn<QString>("counts");
+
+    const quint64 max = std::numeric_limits<quint64>::max();
+    QTest::newRow("more scanned than found")
+        << quint64(500) << quint64(100) << "500 of 100 files scanned (100%)";
+    QTest::newRow("2^63 of 2^63") << (quint64(1) << 63) << (quint64(1) << 63)
+                                  << "9223372036854775808 of 9223372036854775808 files scanned "
+                                     "(100%)";
+    QTest::newRow("one short of the largest total")
+        << max - 1 << max << "18446744073709551614 of 18446744073709551615 files scanned (99%)";
+    QTest::newRow("a third") << quint64(1) << quint64(3) << "1 of 3 files scanned (33%)";
+}
+
+// The daemon's counts are shown as sent; the percentage is exact and within 0 to 100.
+void TestScanProgressLog::absurdCounts()
+{
+    QFETCH(quint64, scanned);
+    QFETCH(quint64, toScan);
+    QFETCH(QString, counts);
+
+    SocketPair pair;
+    FcIPCLink link(pair.client(), nullptr);
+    ScanProgressLog progress(&link, nullptr);
+    connect(&link, &FcIPCLink::newScanInfo, &progress, &ScanProgressLog::onScanInfo);
+    link.scan(QSharedPointer<ScanTask>::create(ScanTask::FullScan), nv::LinuxGUIConfig(),
+              std::string());
+    fc::ServerMessage started;
+    started.set_tag(fc::ServerMessage::START_SCAN_RESPONSE);
+    started.set_task_id(kTask);
+    LogCapture log;
+    pair.peerWrite(frameOf(started) +
+                   frameOf(info(kTask, fc::SCAN_STATE_RUNNING, scanned, toScan, "")));
+    link.dataReceived();
+    QCOMPARE(
+        log.lines(QtInfoMsg),
+        QStringList{
+            QStringLiteral("Scan progress: task 7 running, %1, threats found: 0").arg(counts)});
 }
 
 QTEST_GUILESS_MAIN(TestScanProgressLog)

@@ -9,6 +9,15 @@ namespace {
 
 using Events = QList<fc::ServerMessage>;
 
+// A refusal that names no task.
+fc::ServerMessage refusal(nv::ErrorCode error)
+{
+    fc::ServerMessage msg;
+    msg.set_tag(fc::ServerMessage::START_SCAN_RESPONSE);
+    msg.mutable_error()->set_code(error);
+    return msg;
+}
+
 fc::ServerMessage started(quint32 taskId, nv::ErrorCode error = nv::EC_OK)
 {
     fc::ServerMessage msg;
@@ -72,6 +81,7 @@ class TestScanTracker : public QObject
 private slots:
     void follow_data();
     void follow();
+    void earlyThreatsBoundedInBytes();
 };
 
 void TestScanTracker::follow_data()
@@ -118,8 +128,17 @@ void TestScanTracker::follow_data()
     QTest::newRow("finish reported twice ends once")
         << true << Events{started(12), finished(12), finished(12)} << QStringList{"running", "ends"}
         << 12 << true << int(nv::EC_OK) << 10 << 0;
-    QTest::newRow("refused") << true << Events{started(0, nv::EC_NOT_READY), finished(0)}
+    QTest::newRow("refused") << true << Events{refusal(nv::EC_NOT_READY), finished(0)}
                              << QStringList{"refused"} << 0 << false << -1 << 0 << 0;
+    QTest::newRow("refused, yet naming a task that runs")
+        << true << Events{started(12, nv::EC_NOT_READY), entry(12, R, 3), finished(12)}
+        << QStringList{"refused", "ends"} << 12 << true << int(nv::EC_OK) << 10 << 0;
+    QTest::newRow("task 0 is a task like any other")
+        << true << Events{started(0), entry(0, R, 3, 1), finished(0)}
+        << QStringList{"running", "ends"} << 0 << true << int(nv::EC_OK) << 10 << 1;
+    QTest::newRow("threats repeated in later entries count once")
+        << true << Events{entry(12, R, 1, 2), started(12), entry(12, R, 3, 2), entry(12, R, 4, 3)}
+        << QStringList{"running"} << 12 << false << -1 << 4 << 3;
     QTest::newRow("an answer to a request of somebody else")
         << false << Events{started(12), finished(12)} << QStringList{"not ours"} << 0 << false << -1
         << 0 << 0;
@@ -159,6 +178,31 @@ void TestScanTracker::follow()
     QCOMPARE(summary.finalStatus ? int(*summary.finalStatus) : -1, status);
     QCOMPARE(int(summary.filesScanned), scanned);
     QCOMPARE(int(summary.threatsFound), threats);
+}
+
+// A flood of threats before the answer names the task: all are counted, the ones kept for the
+// report stay within the bound.
+void TestScanTracker::earlyThreatsBoundedInBytes()
+{
+    const int sent = 20;
+    fc::ServerMessage flood = entry(12, fc::SCAN_STATE_RUNNING, 1, sent);
+    for (nv::FileThreat& threat : *flood.mutable_info(0)->mutable_threat()) {
+        threat.mutable_report()->set_object(std::string(100 * 1024, 'x'));
+    }
+    ScanTracker tracker;
+    tracker.expectStart();
+    tracker.onScanInfo(flood.info(0));
+    QCOMPARE(startName(tracker.onStartAnswer(started(12))), "running");
+
+    const QList<nv::FileThreat> kept = tracker.takeEarlyThreats();
+    qint64 keptBytes = 0;
+    for (const nv::FileThreat& threat : kept) {
+        keptBytes += qint64(threat.ByteSizeLong());
+    }
+    QVERIFY2(kept.size() > 0 && kept.size() < sent, qPrintable(QString::number(kept.size())));
+    QVERIFY(keptBytes <= ScanTracker::kEarlyThreatBytes);
+    QCOMPARE(int(tracker.summary().earlyThreatsDropped), sent - int(kept.size()));
+    QCOMPARE(int(tracker.summary().threatsFound), sent);
 }
 
 QTEST_GUILESS_MAIN(TestScanTracker)

@@ -111,7 +111,7 @@ void TestScheduling::overlappingRunsScanOnce()
                              .arg(winnerPid)});
 
     QVERIFY(winner.waitForLine(kRunning));
-    daemons.configd.closeAll();
+    daemons.filecheck.closeAll();
     const auto won = winner.finish();
     QCOMPARE(won.exitCode, 0);
     QCOMPARE(daemons.configd.connections(), 1);
@@ -131,7 +131,7 @@ void TestScheduling::lockOfKilledRunIsTakenOver()
     RunnerProcess next(m_dir->path());
     daemons.startRun(next);
     QVERIFY(next.waitForLine(kRunning));
-    daemons.configd.closeAll();
+    daemons.filecheck.closeAll();
     const auto run = next.finish();
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(daemons.fcRequests(fc::ClientMessage::START_SCAN_REQUEST).size(), 2);

@@ -101,7 +101,7 @@ ScriptedPeer::Responder fcResponder(FcScript script)
         const QByteArray running = frameOf(scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING));
         switch (script) {
         case FcScript::Refuses:
-            started.set_task_id(0);
+            started.clear_task_id();
             started.mutable_error()->set_code(nv::EC_NOT_IMPLEMENTED);
             return {{frameOf(started)}};
         case FcScript::OversizedFrame: {

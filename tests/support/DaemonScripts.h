@@ -39,7 +39,7 @@ enum class FcScript {
     RunsScan,              // task 7 runs, another task finishes, then task 7 finishes with a threat
     FinishesBeforeAnswer,  // task 7 is reported finished before the start answer names it
     FinishesWithoutResult, // task 7 finishes, with no result in its last entry
-    Refuses,               // the start is answered with an error
+    Refuses,               // the start is answered with an error and no task
     OversizedFrame,        // after the start answer, a frame longer than any daemon may send
     NeverFinishes,         // task 7 runs; an interruption is answered
     StartsLate,            // as NeverFinishes, but the start is answered only after half a second
