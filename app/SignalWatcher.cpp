@@ -1,5 +1,6 @@
 #include "SignalWatcher.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -35,29 +36,45 @@ void setAction(int signo, void (*handler)(int))
 SignalWatcher::SignalWatcher(std::initializer_list<int> watched, QObject* parent)
     : QObject(parent), m_watched(watched)
 {
-    Q_ASSERT(s_pipe[0] < 0);
-    if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    // The pipe outlives every watcher: a handler may still run once a watcher is gone.
+    if (s_pipe[0] < 0 && ::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         qWarning("Cannot watch for stop signals: %s", strerror(errno));
         return;
     }
-    m_notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::deliverPending);
     for (int signo : m_watched) {
         setAction(signo, onSignal);
+    }
+    if (QCoreApplication::instance()) {
+        startDelivery();
     }
 }
 
 SignalWatcher::~SignalWatcher()
 {
+    delete m_notifier;
+    // Signals still on their way once the last receiver is gone change nothing.
+    char byte = 0;
+    while (s_pipe[0] >= 0 && ::read(s_pipe[0], &byte, 1) == 1) {
+    }
+}
+
+void SignalWatcher::startDelivery()
+{
+    if (m_notifier || s_pipe[0] < 0) {
+        return;
+    }
+    m_notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::deliverPending);
+}
+
+void SignalWatcher::release()
+{
     for (int signo : m_watched) {
         setAction(signo, SIG_DFL);
     }
-    delete m_notifier;
-    for (int& fd : s_pipe) {
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
+    char byte = 0;
+    while (s_pipe[0] >= 0 && ::read(s_pipe[0], &byte, 1) == 1) {
+        ::raise(int(byte));
     }
 }
 

@@ -50,17 +50,24 @@ void tellTheUser(const RunReport& report)
 
 int main(int argc, char* argv[])
 {
+    // Before anything else: a stop signal in the first moments of a run must end it in order,
+    // with its line, not kill it; and the signals stay caught until the process has exited, so
+    // that however many arrive the exit status is the one the run decided.
+    SignalWatcher stopSignals({SIGTERM, SIGINT, SIGHUP});
     const QByteArrayList rawArguments(argv, argv + argc);
     QCoreApplication app(argc, argv);
     // These names also select the front-end's settings file that holds the schedule.
     QCoreApplication::setOrganizationName(QStringLiteral("norvo"));
     QCoreApplication::setApplicationName(QStringLiteral("norvo-gui"));
+    stopSignals.startDelivery();
     JournalLog::install();
 
     const RunOptions options = RunOptions::parse(QCoreApplication::arguments(), rawArguments);
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (options.action != RunOptions::Action::Scan) {
+        // A command, not a run: a signal ends it as it would end any command.
+        stopSignals.release();
         // A person at a terminal reads the answer, not the trace of the settings store.
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     }
@@ -76,8 +83,6 @@ int main(int argc, char* argv[])
         break;
     }
 
-    // From here on a stop signal ends the run in order instead of killing it.
-    SignalWatcher stopSignals({SIGTERM, SIGINT, SIGHUP});
     RunLock lock;
     if (!lock.acquire()) {
         return 0;

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <csignal>
 
 namespace {
@@ -52,6 +53,21 @@ struct Daemons
 
 const QString kRunning = QStringLiteral("Scan progress: task 7 running");
 
+// Whether the process has a handler for `signo`, as its status in /proc tells.
+bool catches(qint64 pid, int signo)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signo - 1)) & 1;
+        }
+    }
+    return false;
+}
+
 bool writeFile(const QString& path, const QByteArray& content)
 {
     QFile file(path);
@@ -74,6 +90,8 @@ private slots:
     void stopBeforeTheTaskIsKnown_data();
     void stopBeforeTheTaskIsKnown();
     void stopDuringStartUp();
+    void signalStorm_data();
+    void signalStorm();
     void standInScanFindsTheTestFile();
 
 private:
@@ -283,6 +301,50 @@ void TestScheduling::stopDuringStartUp()
     QCOMPARE(run.lines.last(),
              QStringLiteral("Scheduled scan stopped by SIGTERM before the scan was requested"));
     QCOMPARE(filecheck.connections(), 0);
+}
+
+void TestScheduling::signalStorm_data()
+{
+    QTest::addColumn<bool>("fromTheStart");
+    QTest::addColumn<QString>("closing"); // the closing line, or its start
+
+    QTest::newRow("from the moment a handler is there")
+        << true << "Scheduled scan stopped by SIGTERM before the scan was requested";
+    QTest::newRow("while the scan runs") << false << "Scheduled scan stopped by ";
+}
+
+// Stop signals that keep coming, up to the process's exit: the run ends once, in order, with
+// its closing line and the status it decided.
+void TestScheduling::signalStorm()
+{
+    QFETCH(bool, fromTheStart);
+    QFETCH(QString, closing);
+
+    Daemons daemons(*m_dir, FcScript::NeverFinishes);
+    RunnerProcess runner(m_dir->path());
+    daemons.startRun(runner);
+    if (fromTheStart) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!catches(runner.pid(), SIGTERM)) {
+            QVERIFY(waited.elapsed() < 5000);
+            QThread::usleep(100);
+        }
+    } else {
+        QVERIFY(runner.waitForLine(kRunning));
+    }
+    const int storm[] = {SIGTERM, SIGINT, SIGHUP};
+    QElapsedTimer timer;
+    timer.start();
+    for (int sent = 0; !runner.hasEnded(0); ++sent) {
+        QVERIFY(timer.elapsed() < 10000);
+        runner.sendSignal(storm[sent % 3]);
+        QThread::usleep(200);
+    }
+    const auto run = runner.finish();
+    QVERIFY2(run.endedInOrder(), qPrintable(run.log()));
+    QVERIFY2(run.lines.last().startsWith(closing), qPrintable(run.log()));
+    QCOMPARE(run.lines.filter("Scheduled scan stopped by").size(), 1);
 }
 
 void TestScheduling::standInScanFindsTheTestFile()
