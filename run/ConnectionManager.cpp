@@ -5,7 +5,6 @@
 #include "ErrorText.h"
 #include "FcIPCLink.h"
 #include "Inventory.h"
-#include "ResultFile.h"
 #include "ScanProgressLog.h"
 #include "ScanTask.h"
 #include "SignalWatcher.h"
@@ -431,7 +430,7 @@ void ConnectionManager::onThreatFound(const nv::FileThreat& threat)
     const RunReport::Threat described = describe(threat);
     qWarning().noquote() << threatLine(described);
     // The count goes on in the summary; a mass infection must not grow the run without bound.
-    if (m_report.threats.size() < ResultFile::kMaxThreats) {
+    if (m_report.threats.size() < RunReport::kMaxThreats) {
         m_report.threats.append(described);
     }
 }
