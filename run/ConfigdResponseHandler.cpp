@@ -1,6 +1,7 @@
 #include "ConfigdResponseHandler.h"
 
 #include "Inventory.h"
+#include "LenientParser.h"
 
 #include <QDebug>
 
@@ -22,7 +23,10 @@ void ConfigdResponseHandler::onFcheckResponse(const nv::Configd2PublicMessage& m
         qDebug() << QStringLiteral("ConfigD -> GET_FCHECK_RESPONSE: %1").arg(path);
         Inventory::instance()->setFcSocketPath(path);
     } else if (message.has_error()) {
+        // A newer daemon's code is named as sent.
+        const nv::Error& error = message.error();
         qDebug() << QStringLiteral("ConfigD -> GET_FCHECK_RESPONSE ERROR: %1")
-                        .arg(int(message.error().code()));
+                        .arg(int(LenientParser::asSent(error, nv::Error::kCodeFieldNumber,
+                                                       error.has_code(), error.code())));
     }
 }

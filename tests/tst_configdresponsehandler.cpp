@@ -1,5 +1,6 @@
 #include "ConfigdResponseHandler.h"
 #include "Inventory.h"
+#include "LenientParser.h"
 #include "TestSupport.h"
 
 #include "linux_kivar_config.pb.h"
@@ -21,7 +22,7 @@ nv::LinuxGUIConfig guiRecord(quint32 scanTimeout)
 
 QByteArray serialized(const google::protobuf::Message& message)
 {
-    return QByteArray::fromStdString(message.SerializeAsString());
+    return QByteArray::fromStdString(message.SerializePartialAsString());
 }
 
 QString quoted(const QString& text)
@@ -152,6 +153,14 @@ void TestConfigdResponseHandler::fcheckResponse_data()
                            << QStringList{quoted("ConfigD -> GET_FCHECK_RESPONSE ERROR: 120")}
                            << kStalePath;
 
+    Reply newer;
+    newer.set_tag(Reply::GET_FCHECK_RESPONSE);
+    nv::Error* code = newer.mutable_error();
+    code->GetReflection()->MutableUnknownFields(code)->AddVarint(nv::Error::kCodeFieldNumber, 9999);
+    QTest::newRow("error of a newer daemon")
+        << serialized(newer) << QStringList{quoted("ConfigD -> GET_FCHECK_RESPONSE ERROR: 9999")}
+        << kStalePath;
+
     Reply neither;
     neither.set_tag(Reply::GET_FCHECK_RESPONSE);
     QTest::newRow("neither") << serialized(neither) << QStringList() << kStalePath;
@@ -163,7 +172,7 @@ void TestConfigdResponseHandler::fcheckResponse()
     QFETCH(QStringList, logs);
     QFETCH(QString, storedPath);
     Reply message;
-    QVERIFY(message.ParseFromArray(reply.constData(), int(reply.size())));
+    QVERIFY(LenientParser::parse(message, reply));
     const LogCapture log;
 
     m_handler.onFcheckResponse(message);
