@@ -94,6 +94,21 @@ QList<nv::Public2ConfigdMessage::MessageTag> tags(const QList<QByteArray>& bodie
     return out;
 }
 
+// Says when it was given the report, as a sink with something to report would.
+class LoggingSink : public RunSink
+{
+public:
+    explicit LoggingSink(QString name) : m_name(std::move(name)) {}
+    void deliver(const RunReport& report) override
+    {
+        qWarning().noquote() << m_name << "got" << RunReport::outcomeName(report.outcome)
+                             << report.reason;
+    }
+
+private:
+    QString m_name;
+};
+
 } // namespace
 
 class TestConnectionManager : public QObject
@@ -112,6 +127,7 @@ private slots:
     void configPushedBeforeFcheckAnswer();
     void namedTaskIsSettled_data();
     void namedTaskIsSettled();
+    void sinksBeforeTheClosingLine();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -367,6 +383,26 @@ void TestConnectionManager::namedTaskIsSettled()
         }
     }
     QCOMPARE(interrupted, QList<quint32>{taskId});
+}
+
+void TestConnectionManager::sinksBeforeTheClosingLine()
+{
+    qputenv("NRV_PUBLIC_SOCKET", QFile::encodeName(m_dir->filePath("nobody")));
+    LoggingSink file(QStringLiteral("file"));
+    LoggingSink desktop(QStringLiteral("desktop"));
+    LogCapture log;
+    ConnectionManager manager;
+    manager.addSink(&file);
+    manager.addSink(&desktop);
+    QSignalSpy finished(&manager, &ConnectionManager::finished);
+
+    QVERIFY(!manager.initialize());
+
+    QCOMPARE(finished.size(), 1);
+    const QString closing = QStringLiteral("ConfigD connection problem");
+    QCOMPARE(log.lines().mid(log.lines().size() - 3),
+             (QStringList{"file got not-started " + closing, "desktop got not-started " + closing,
+                          closing}));
 }
 
 QTEST_GUILESS_MAIN(TestConnectionManager)
