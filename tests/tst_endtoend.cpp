@@ -142,6 +142,10 @@ void TestEndToEnd::endings_data()
         << 0 << -1 << int(FcScript::FinishesWithoutResult) << 2
         << QStringList{"Scheduled scan finished: task 7, final status unknown, files scanned: 3, "
                        "threats found: 0"};
+    QTest::newRow("task finished with a status newer than this build")
+        << 0 << -1 << int(FcScript::FinishesNewerStatus) << 2
+        << QStringList{"Scheduled scan finished: task 7, final status unknown (code 9999), files "
+                       "scanned: 3, threats found: 0"};
 }
 
 void TestEndToEnd::endings()

@@ -124,6 +124,15 @@ ScriptedPeer::Responder fcResponder(FcScript script)
             finished.mutable_info(0)->clear_result();
             return {{frameOf(started)}, {frameOf(finished)}};
         }
+        case FcScript::FinishesNewerStatus: {
+            fc::ServerMessage finished = scanInfo(kScriptTaskId, fc::SCAN_STATE_FINISHED, 3);
+            fc::ScanResult* result = finished.mutable_info(0)->mutable_result();
+            result->clear_final_status();
+            result->GetReflection()->MutableUnknownFields(result)->AddVarint(
+                fc::ScanResult::kFinalStatusFieldNumber, 9999);
+            return {{frameOf(started)},
+                    {frameOf(QByteArray::fromStdString(finished.SerializePartialAsString()))}};
+        }
         case FcScript::RunsScan: {
             fc::ServerMessage finished = scanInfo(kScriptTaskId, fc::SCAN_STATE_FINISHED, 3);
             nv::FileThreat* threat = finished.mutable_info(0)->add_threat();
@@ -134,9 +143,12 @@ ScriptedPeer::Responder fcResponder(FcScript script)
             threat->mutable_stat()->set_ino(2);
             threat->set_origin(nv::APP_FILE_CHECK);
             threat->set_origin_pid(1);
+            // The daemon reports the threat while the task runs, and again in its last entry.
+            fc::ServerMessage running = scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING, 1);
+            *running.mutable_info(0)->add_threat() = *threat;
             // Another client's task finishing first must not end this run.
             return {{frameOf(started)},
-                    {frameOf(scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING, 1))},
+                    {frameOf(running)},
                     {frameOf(scanInfo(kScriptTaskId + 1, fc::SCAN_STATE_FINISHED, 9))},
                     {frameOf(finished)}};
         }

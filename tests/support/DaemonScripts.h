@@ -36,9 +36,11 @@ ScriptedPeer::Responder configdResponder(const ConfigdScript& script);
 
 // How the scripted file-check daemon answers the scan request, and an interruption.
 enum class FcScript {
-    RunsScan,              // task 7 runs, another task finishes, then task 7 finishes with a threat
+    RunsScan,              // task 7 runs with a threat, another task finishes, then task 7
+                           // finishes, repeating the threat
     FinishesBeforeAnswer,  // task 7 is reported finished before the start answer names it
     FinishesWithoutResult, // task 7 finishes, with no result in its last entry
+    FinishesNewerStatus,   // task 7 finishes with a final status newer than this build, 9999
     Refuses,               // the start is answered with an error and no task
     OversizedFrame,        // after the start answer, a frame longer than any daemon may send
     NeverFinishes,         // task 7 runs; an interruption is answered
