@@ -6,8 +6,11 @@
 #include "ResultFile.h"
 #include "RunLock.h"
 #include "RunOptions.h"
+#include "ScanSchedule.h"
 #include "ScheduleCommand.h"
+#include "Settings.h"
 #include "SignalWatcher.h"
+#include "SystemdTimer.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -31,6 +34,36 @@ bool lastScanIncomplete()
     qInfo().noquote() << QStringLiteral("Scheduled scan not needed: the last scan completed at %1")
                              .arg(previous->lastCompleted.toString(Qt::ISODate));
     return false;
+}
+
+// With --if-scheduled: whether the front-end's schedule is on. Writes the line that says why not.
+bool scheduleIsOn()
+{
+    if (ScanSchedule::read(Settings::instance()).isOn()) {
+        return true;
+    }
+    qInfo().noquote() << QStringLiteral("Scheduled scan not needed: the schedule is off");
+    return false;
+}
+
+// The commands for a person at a terminal, and for the timer's sync service.
+int runScheduleCommand(const RunOptions& options, QTextStream& out, QTextStream& err)
+{
+    const SystemdTimer timer;
+    const ScheduleCommand command(timer);
+    switch (options.action) {
+    case RunOptions::Action::ShowSchedule:
+        return command.show(out, err);
+    case RunOptions::Action::SetSchedule:
+        return command.set(options.scheduleType, options.scheduleItems, options.schedulePaths,
+                           options.scheduleAt, options.scheduleDays, out, err);
+    case RunOptions::Action::SyncTimer:
+        return command.syncTimer(out, err);
+    case RunOptions::Action::Scan:
+    case RunOptions::Action::Exit:
+        break;
+    }
+    return options.exitCode;
 }
 
 // The run's end as the user sees it, away from the journal.
@@ -68,10 +101,9 @@ int main(int argc, char* argv[])
     case RunOptions::Action::Exit:
         return options.exitCode;
     case RunOptions::Action::ShowSchedule:
-        return ScheduleCommand().show(out, err);
     case RunOptions::Action::SetSchedule:
-        return ScheduleCommand().set(options.scheduleType, options.scheduleItems,
-                                     options.schedulePaths, out, err);
+    case RunOptions::Action::SyncTimer:
+        return runScheduleCommand(options, out, err);
     case RunOptions::Action::Scan:
         break;
     }
@@ -80,6 +112,9 @@ int main(int argc, char* argv[])
     SignalWatcher stopSignals({SIGTERM, SIGINT, SIGHUP});
     RunLock lock;
     if (!lock.acquire()) {
+        return 0;
+    }
+    if (options.ifScheduled && !scheduleIsOn()) {
         return 0;
     }
     if (options.ifIncomplete && !lastScanIncomplete()) {
