@@ -243,9 +243,8 @@ void TestScanSchedule::agreesWithSystemdAcrossClockChanges()
             continue;
         }
         const QString text = QString::fromLatin1(line.mid(at + marker.size()).chopped(4));
-        QDateTime slot = QDateTime::fromString(text, "ddd yyyy-MM-dd HH:mm:ss");
-        slot.setTimeSpec(Qt::UTC);
-        systemd << slot;
+        const QDateTime local = QDateTime::fromString(text, "ddd yyyy-MM-dd HH:mm:ss");
+        systemd << QDateTime(local.date(), local.time(), Qt::UTC);
     }
     QCOMPARE(systemd.size(), count);
     for (int i = 0; i < count; ++i) {
