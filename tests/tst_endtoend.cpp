@@ -171,6 +171,8 @@ void TestEndToEnd::endings()
     const auto run = runner.finish();
     QVERIFY2(run.endedInOrder(), qPrintable(run.log()));
     QVERIFY2(run.lastLines(lastLines.size()) == lastLines, qPrintable(run.log()));
+    // The runner may be gone before the peer's thread has read what it wrote last.
+    filecheck.waitForReceived(fcMessages, 2000);
     QCOMPARE(filecheck.received().size(), fcMessages);
 }
 
