@@ -63,8 +63,9 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
                        "options and [path...]; then show it."),
         QStringLiteral("type"));
     const QList<QPair<QCommandLineOption, ScanTask::ItemType>> includes{
-        {QCommandLineOption(QStringLiteral("include-user"),
-                            QStringLiteral("Custom schedule: the home folder and mail.")),
+        {QCommandLineOption(
+             QStringLiteral("include-user"),
+             QStringLiteral("Custom schedule: the home folder, mail, /tmp and /var/tmp.")),
          ScanTask::User},
         {QCommandLineOption(QStringLiteral("include-system"),
                             QStringLiteral("Custom schedule: the system folders.")),
@@ -107,6 +108,31 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
                 QStringLiteral("norvo-scheduled-scan %1\n").arg(QStringLiteral(NORVO_VERSION)));
         options.action = Action::Exit;
         return options;
+    }
+    // A value given twice would keep the last one: the first was meant for something.
+    for (const QString& name : parser.optionNames()) {
+        if (parser.values(name).size() > 1) {
+            return usageError(QStringLiteral("--%1 is given more than once").arg(name));
+        }
+    }
+    if (parser.isSet(showSchedule) && parser.isSet(setSchedule)) {
+        return usageError(QStringLiteral("--show-schedule and --set-schedule exclude each other"));
+    }
+    if (parser.isSet(showSchedule) || parser.isSet(setSchedule)) {
+        const QString command = parser.isSet(showSchedule) ? QStringLiteral("--show-schedule")
+                                                           : QStringLiteral("--set-schedule");
+        for (const QCommandLineOption& option :
+             {exitStatus, ifIncomplete, waitForDaemons, deferOnBattery}) {
+            if (parser.isSet(option)) {
+                return usageError(QStringLiteral("--%1 goes with a scan, not with %2")
+                                      .arg(option.names().constFirst(), command));
+            }
+        }
+    }
+    // From a script an unset variable gives an empty word, which would schedule the current
+    // folder or, from a service, "/".
+    if (parser.positionalArguments().contains(QString())) {
+        return usageError(QStringLiteral("an empty path names no file"));
     }
     options.exitStatus = parser.isSet(exitStatus);
     options.ifIncomplete = parser.isSet(ifIncomplete);

@@ -85,6 +85,24 @@ void TestRunOptions::commandLine_data()
     QTest::newRow("path without --set-schedule")
         << QStringList{"/srv"} << 2 << "^$"
         << "norvo-scheduled-scan: paths and --include options go with --set-schedule";
+    // What would be ignored is refused: nothing is shown, stored or scanned.
+    QTest::newRow("show and set")
+        << QStringList{"--show-schedule", "--set-schedule", "full"} << 2 << "^$"
+        << "norvo-scheduled-scan: --show-schedule and --set-schedule exclude each other";
+    QTest::newRow("set twice") << QStringList{"--set-schedule", "full", "--set-schedule=express"}
+                               << 2 << "^$"
+                               << "norvo-scheduled-scan: --set-schedule is given more than once";
+    QTest::newRow("wait twice")
+        << QStringList{"--wait-for-daemons=5", "--wait-for-daemons", "9"} << 2 << "^$"
+        << "norvo-scheduled-scan: --wait-for-daemons is given more than once";
+    QTest::newRow("run option with show")
+        << QStringList{"--show-schedule", "--exit-status"} << 2 << "^$"
+        << "norvo-scheduled-scan: --exit-status goes with a scan, not with --show-schedule";
+    QTest::newRow("run option with set")
+        << QStringList{"--defer-on-battery=2h", "--set-schedule", "full"} << 2 << "^$"
+        << "norvo-scheduled-scan: --defer-on-battery goes with a scan, not with --set-schedule";
+    QTest::newRow("empty path") << QStringList{"--set-schedule", "custom", "/srv", ""} << 2 << "^$"
+                                << "norvo-scheduled-scan: an empty path names no file";
 }
 
 void TestRunOptions::commandLine()
@@ -113,6 +131,7 @@ void TestRunOptions::commandLine()
     // Nothing was run: no daemon was asked and no result was written.
     QCOMPARE(configd.connections(), 0);
     QVERIFY(!QFile::exists(runner.resultFile()));
+    QVERIFY(!QFile::exists(QDir(path("home")).filePath("config/norvo/norvo-gui.conf")));
 }
 
 void TestRunOptions::scheduleThroughTheBinary_data()

@@ -157,9 +157,10 @@ void TestScheduleCommand::setShowAndScan()
     for (const QString& target : targets) {
         expected += QStringLiteral("Target: %1\n").arg(target);
     }
-    expected += QStringLiteral("Boot records: %1\nRunning processes: %2\nSettings file: %3\n"
-                               "Next run: %4\n")
-                    .arg(boot ? "yes" : "no", processes ? "yes" : "no", settingsFile(), kNextRun);
+    expected += QStringLiteral("PATH: %1\nBoot records: %2\nRunning processes: %3\n"
+                               "Settings file: %4\nNext run: %5\n")
+                    .arg(qEnvironmentVariable("PATH"), boot ? "yes" : "no",
+                         processes ? "yes" : "no", settingsFile(), kNextRun);
     const Output show =
         run([&](QTextStream& out, QTextStream& err) { return m_command.show(out, err); });
     QCOMPARE(show.status, 0);
