@@ -6,6 +6,7 @@
 #include "FcIPCLink.h"
 #include "Inventory.h"
 #include "ResultFile.h"
+#include "RunJournal.h"
 #include "ScanProgressLog.h"
 #include "ScanTask.h"
 #include "SignalWatcher.h"
@@ -106,17 +107,11 @@ RunReport::Threat describe(const nv::FileThreat& threat)
     return described;
 }
 
-QString threatLine(const RunReport::Threat& threat)
-{
-    return QStringLiteral("Threat found: \"%1\": %2, %3")
-        .arg(threat.file, threat.namesText(), threat.doneText());
-}
-
 } // namespace
 
 ConnectionManager::ConnectionManager(QObject* parent)
     : QObject(parent), m_configdSocket(new QLocalSocket(this)), m_fcSocket(nullptr),
-      m_waitMs(IPCLink::kWaitMs)
+      m_progress(nullptr), m_waitMs(IPCLink::kWaitMs)
 {
     m_report.started = QDateTime::currentDateTimeUtc();
     // Made before the link's own connection, so the run's reaction comes first.
@@ -138,8 +133,8 @@ ConnectionManager::ConnectionManager(QObject* parent)
     connect(fc, &FcIPCLink::connectionLost, this, &ConnectionManager::onFcConnectionLost);
     connect(fc, &FcIPCLink::threatFound, this, &ConnectionManager::onThreatFound);
 
-    auto* progress = new ScanProgressLog(fc, this);
-    connect(fc, &FcIPCLink::newScanInfo, progress, &ScanProgressLog::onScanInfo);
+    m_progress = new ScanProgressLog(fc, this);
+    connect(fc, &FcIPCLink::newScanInfo, m_progress, &ScanProgressLog::onScanInfo);
 
     m_interruptWait.setSingleShot(true);
     connect(&m_interruptWait, &QTimer::timeout, this, &ConnectionManager::onInterruptWaitOver);
@@ -190,14 +185,14 @@ bool ConnectionManager::connectToConfigd()
     const std::optional<QString> path = configdSocketPath(m_defaultConfigdSocket);
     // At once false when there is nothing to connect to.
     if (!path || !connectWhenListening(m_configdSocket, *path, QStringLiteral("ConfigD"))) {
-        return startUpFailed(QStringLiteral("ConfigD connection problem"), QtDebugMsg);
+        return startUpFailed(QStringLiteral("ConfigD connection problem"));
     }
     if (!admitPeer(*m_configdSocket, *path)) {
         return false;
     }
     qDebug() << "ConfigD is connected";
     if (!m_configdLink->subscribeToGuiConfig()) {
-        return startUpFailed(QStringLiteral("ConfigD problem"), QtDebugMsg);
+        return startUpFailed(QStringLiteral("ConfigD problem"));
     }
     return true;
 }
@@ -323,8 +318,7 @@ bool ConnectionManager::scan()
     if (config.has_right_start_scanner() && !config.right_start_scanner()) {
         finish(Outcome::Forbidden,
                QStringLiteral("Scheduled scan cannot be started due to central protection server "
-                              "restrictions"),
-               QtDebugMsg);
+                              "restrictions"));
         return false;
     }
     const QSharedPointer<ScanTask> task(new ScanTask(ScanTask::ScheduledScan));
@@ -342,14 +336,14 @@ void ConnectionManager::deliverStopSignals()
     }
 }
 
-bool ConnectionManager::startUpFailed(const QString& closingLine, QtMsgType type)
+bool ConnectionManager::startUpFailed(const QString& closingLine)
 {
     deliverStopSignals();
-    finish(Outcome::NotStarted, closingLine, type);
+    finish(Outcome::NotStarted, closingLine);
     return false;
 }
 
-void ConnectionManager::finish(Outcome outcome, const QString& closingLine, QtMsgType type)
+void ConnectionManager::finish(Outcome outcome, const QString& closingLine)
 {
     if (m_ended) {
         return;
@@ -368,11 +362,13 @@ void ConnectionManager::finish(Outcome outcome, const QString& closingLine, QtMs
     m_report.filesScanned = summary.filesScanned;
     m_report.filesToScan = summary.filesToScan;
     m_report.threatsFound = summary.threatsFound;
-    if (type == QtDebugMsg) {
-        qDebug().noquote() << closingLine;
-    } else {
-        qInfo().noquote() << closingLine;
-    }
+    // The closing line is the last word: what the daemons still send is no longer read, also
+    // not the rest of a batch that a link is dispatching right now.
+    m_fcLink->disconnect(this);
+    m_fcLink->disconnect(m_progress);
+    m_configdSocket->disconnect(m_configdLink.data());
+    m_fcSocket->disconnect(m_fcLink.data());
+    RunJournal::closingLine(m_report);
     // Before the event loop runs this quits nothing: the start-up returns false instead.
     emit finished();
 }
@@ -390,7 +386,7 @@ void ConnectionManager::error(QLocalSocket::LocalSocketError socketError)
         qDebug().noquote() << line.trimmed();
         return;
     }
-    finish(Outcome::ConnectionLost, line.trimmed(), QtDebugMsg);
+    finish(Outcome::ConnectionLost, line.trimmed());
 }
 
 void ConnectionManager::onScanFinished()
@@ -429,7 +425,7 @@ void ConnectionManager::onFcConnectionLost()
 void ConnectionManager::onThreatFound(const nv::FileThreat& threat)
 {
     const RunReport::Threat described = describe(threat);
-    qWarning().noquote() << threatLine(described);
+    RunJournal::threat(described, m_fcLink->scanSummary().taskId);
     // The count goes on in the summary; a mass infection must not grow the run without bound.
     if (m_report.threats.size() < ResultFile::kMaxThreats) {
         m_report.threats.append(described);

@@ -13,6 +13,7 @@
 
 class ConfigdIPCLink;
 class FcIPCLink;
+class ScanProgressLog;
 class SignalWatcher;
 
 // Runs one scheduled scan: connects to the configuration daemon, learns the configuration and the
@@ -65,10 +66,10 @@ private:
 
     // The only way out: the first call writes the closing line, completes the report and ends
     // the run; later calls change nothing.
-    void finish(Outcome outcome, const QString& closingLine, QtMsgType type = QtInfoMsg);
+    void finish(Outcome outcome, const QString& closingLine);
     // The start-up reports its own failures, after the line of any step that failed. A wait that
     // a stop signal cut short has ended the run with the stop's line instead.
-    bool startUpFailed(const QString& closingLine, QtMsgType type = QtInfoMsg);
+    bool startUpFailed(const QString& closingLine);
     // False, with the run ended, when the peer of a new connection is nobody to talk to.
     bool admitPeer(QLocalSocket& socket, const QString& path);
     void deliverStopSignals();
@@ -92,6 +93,7 @@ private:
     QLocalSocket* m_fcSocket;
     QSharedPointer<ConfigdIPCLink> m_configdLink;
     QSharedPointer<FcIPCLink> m_fcLink;
+    ScanProgressLog* m_progress;
 
     SignalWatcher* m_stopSignals = nullptr;
     PeerGuard m_peers;

@@ -16,9 +16,10 @@ public:
     explicit RunLock(const QString& path);
 
     // False only when another live run holds the lock. A lock left by a run that died is taken
-    // over; a lock that cannot be created at all lets the run go on unlocked. Each case writes
-    // its line.
+    // over; a lock that cannot be created at all lets the run go on unlocked, with a warning.
     bool acquire();
+    // The closing line of a run that found the lock held.
+    QString heldLine() const;
 
 private:
     // The process id written into a lock held by another run; 0 when none can be read.

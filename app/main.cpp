@@ -4,6 +4,7 @@
 #include "Inventory.h"
 #include "JournalLog.h"
 #include "ResultFile.h"
+#include "RunJournal.h"
 #include "RunLock.h"
 #include "RunOptions.h"
 #include "ScheduleCommand.h"
@@ -28,8 +29,10 @@ bool lastScanIncomplete()
         (previous->outcome != Outcome::Finished && previous->outcome != Outcome::Forbidden)) {
         return true;
     }
-    qInfo().noquote() << QStringLiteral("Scheduled scan not needed: the last scan completed at %1")
-                             .arg(previous->lastCompleted.toString(Qt::ISODate));
+    RunJournal::closingLine(
+        RunJournal::Gate::NotNeeded,
+        QStringLiteral("Scheduled scan not needed: the last scan completed at %1")
+            .arg(previous->lastCompleted.toString(Qt::ISODate)));
     return false;
 }
 
@@ -80,6 +83,7 @@ int main(int argc, char* argv[])
     SignalWatcher stopSignals({SIGTERM, SIGINT, SIGHUP});
     RunLock lock;
     if (!lock.acquire()) {
+        RunJournal::closingLine(RunJournal::Gate::AlreadyRunning, lock.heldLine());
         return 0;
     }
     if (options.ifIncomplete && !lastScanIncomplete()) {

@@ -26,7 +26,8 @@ void TestRunLock::acquire_data()
 {
     QTest::addColumn<Found>("found");
     QTest::addColumn<bool>("goesOn");
-    QTest::addColumn<QString>("warning"); // %1: the lock's path
+    // The warning (%1: the lock's path); for a held lock the closing line, which the run writes.
+    QTest::addColumn<QString>("warning");
 
     QTest::newRow("held by a live run")
         << Found::HeldByLiveRun << false
@@ -70,6 +71,10 @@ void TestRunLock::acquire()
     QCOMPARE(lock.acquire(), goesOn);
     if (warning.contains("%1")) {
         warning = warning.arg(path);
+    }
+    if (!goesOn) {
+        QCOMPARE(lock.heldLine(), warning);
+        warning.clear();
     }
     QCOMPARE(log.lines(QtWarningMsg), warning.isEmpty() ? QStringList() : QStringList{warning});
 }
