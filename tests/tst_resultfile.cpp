@@ -154,13 +154,13 @@ void TestResultFile::longThreatListIsCapped()
 {
     RunReport report = reportOf(Outcome::Finished);
     report.threatsFound = 1500;
-    for (int i = 0; i < ResultFile::kMaxThreats + 2; ++i) {
+    for (int i = 0; i < RunReport::kMaxThreats + 2; ++i) {
         report.threats << RunReport::Threat{QStringLiteral("/f%1").arg(i), {}, {}, {}};
     }
     QVERIFY(ResultFile(m_path).write(report));
     const QJsonObject content = contentOf(m_path);
     const QJsonArray threats = content.value("threats").toArray();
-    QCOMPARE(threats.size(), ResultFile::kMaxThreats);
+    QCOMPARE(threats.size(), RunReport::kMaxThreats);
     QCOMPARE(threats.last().toObject().value("file"), QJsonValue("/f999"));
     QCOMPARE(content.value("threatsOmitted"), QJsonValue(500));
 }

@@ -13,8 +13,6 @@ class ResultFile
 {
 public:
     static constexpr int kVersion = 1;
-    // Enough for anyone to act on; a mass infection must not make the file unbounded.
-    static constexpr int kMaxThreats = 1000;
 
     // What the next run needs to know about the latest one.
     struct Previous

@@ -111,7 +111,7 @@ std::optional<QJsonObject> ResultFile::load(bool warn) const
 QJsonObject ResultFile::toJson(const RunReport& report, const QDateTime& lastCompleted) const
 {
     QJsonArray threats;
-    for (const RunReport::Threat& threat : report.threats.mid(0, kMaxThreats)) {
+    for (const RunReport::Threat& threat : report.threats.mid(0, RunReport::kMaxThreats)) {
         threats.append(threatJson(threat));
     }
     QJsonValue finalStatus;
