@@ -24,5 +24,6 @@ void ConfigdResponseHandler::onFcheckResponse(const nv::Configd2PublicMessage& m
     } else if (message.has_error()) {
         qDebug() << QStringLiteral("ConfigD -> GET_FCHECK_RESPONSE ERROR: %1")
                         .arg(int(message.error().code()));
+        Inventory::instance()->setFcSocketError(message.error());
     }
 }

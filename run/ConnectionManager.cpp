@@ -186,6 +186,18 @@ bool ConnectionManager::initializeFcLink()
                                             "the request for the norvo-filecheck socket"));
     }
     const QString path = Inventory::instance()->fcSocketPath();
+    if (const std::optional<nv::Error> refusal = Inventory::instance()->fcSocketError();
+        path.isEmpty() && refusal) {
+        const std::string name = nv::ErrorCode_Name(refusal->code());
+        QDebug line = qWarning().nospace().noquote();
+        line << "ConfigD answered the request for the norvo-filecheck socket with "
+             << QString::fromStdString(name.empty() ? "error" : name) << " ("
+             << int(refusal->code()) << ")";
+        if (refusal->has_what()) {
+            // The daemon's own text, quoted with its control characters escaped.
+            line.quote() << ": " << QString::fromStdString(refusal->what());
+        }
+    }
     if (!connectToFileCheck(path)) {
         return startUpFailed(
             path.isEmpty()
@@ -198,6 +210,10 @@ bool ConnectionManager::initializeFcLink()
 
 bool ConnectionManager::connectToFileCheck(const QString& socketPath)
 {
+    // No path named at all: there is nothing to try, and the start-up says why.
+    if (socketPath.isEmpty()) {
+        return false;
+    }
     qDebug() << "Socket path = " << socketPath;
     if (!connectDaemon(*m_fcSocket, socketPath, QStringLiteral("norvo-filecheck"))) {
         return false;
@@ -292,9 +308,6 @@ void ConnectionManager::error(QLocalSocket::LocalSocketError socketError)
 {
     QString line;
     QDebug(&line) << "Error = " << socketError;
-    if (m_connector.isRetrying()) {
-        return;
-    }
     // Before the scan is requested, the step that waits for the daemon reports the failure; the
     // cause is logged as it comes.
     if (m_stage != Stage::ScanRequested) {

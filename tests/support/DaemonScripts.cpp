@@ -66,6 +66,8 @@ ScriptedPeer::Responder configdResponder(const ConfigdScript& script)
                 reply.set_socket_path(script.fcPath.toStdString());
             } else {
                 reply.mutable_error()->set_code(script.fcheckError);
+                // A daemon's text may hold what a log line must not.
+                reply.mutable_error()->set_what("no file-check socket\nfor uid 0");
             }
             return {{frameOf(reply)}};
         }
