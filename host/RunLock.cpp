@@ -45,6 +45,7 @@ bool RunLock::acquire()
         }
     }
     if (m_file->error() == QLockFile::LockFailedError) {
+        m_holder = ownerPid();
         return false;
     }
     // A scan is worth more than the lock.
@@ -55,7 +56,7 @@ bool RunLock::acquire()
 
 QString RunLock::heldLine() const
 {
-    return QStringLiteral("Scheduled scan already running (pid %1), this run ends").arg(ownerPid());
+    return QStringLiteral("Scheduled scan already running (pid %1), this run ends").arg(m_holder);
 }
 
 qint64 RunLock::ownerPid() const

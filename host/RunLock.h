@@ -15,8 +15,9 @@ public:
     // The lock at a given path.
     explicit RunLock(const QString& path);
 
-    // False only when another live run holds the lock. A lock left by a run that died is taken
-    // over; a lock that cannot be created at all lets the run go on unlocked, with a warning.
+    // False only when another live run holds the lock; heldLine() then says which. A lock left
+    // by a run that died is taken over; a lock that cannot be created at all lets the run go on
+    // unlocked, with a warning.
     bool acquire();
     // The closing line of a run that found the lock held.
     QString heldLine() const;
@@ -26,4 +27,5 @@ private:
     qint64 ownerPid() const;
 
     std::unique_ptr<QLockFile> m_file;
+    qint64 m_holder = 0;
 };

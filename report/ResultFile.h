@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RunReport.h"
+#include "RunSink.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -9,7 +10,7 @@
 
 // The outcome of the latest run, kept where a desktop user or a script can read it after a
 // night's scan whose log went to the journal.
-class ResultFile
+class ResultFile : public RunSink
 {
 public:
     static constexpr int kVersion = 1;
@@ -30,6 +31,7 @@ public:
     // Replaces the file with this run's result. A failure writes one warning and changes nothing
     // else about the run.
     bool write(const RunReport& report) const;
+    void deliver(const RunReport& report) override { write(report); }
 
     // The previous run's result; empty when there is no file or it cannot be read, which the
     // next write reports.

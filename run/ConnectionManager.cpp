@@ -299,6 +299,9 @@ void ConnectionManager::finish(Outcome outcome, const QString& closingLine)
     m_fcLink->disconnect(m_progress);
     m_configdSocket->disconnect(m_configdLink.data());
     m_fcSocket->disconnect(m_fcLink.data());
+    for (RunSink* sink : std::as_const(m_sinks)) {
+        sink->deliver(m_report);
+    }
     RunJournal::closingLine(m_report);
     // Before the event loop runs this quits nothing: the start-up returns false instead.
     emit finished();
