@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The runner's desktop notification in a real notification daemon: dunst on a private session bus
 # under Xvfb, the runner against the stand-in daemons, and what dunst showed read back with
-# dunstctl history: a scan that finds a threat, a clean scan and a failed start. A screenshot of
-# each notification as shown and the history as JSON are kept in the output folder.
+# dunstctl history: a scan that finds a threat, a clean scan, a failed start, and nothing with the
+# front-end's pop-ups switched off. A screenshot of each notification as shown and the history as
+# JSON are kept in the output folder.
 # Usage: real_notifications.sh <runner> <configd stand-in> <file-check stand-in> <configuration>
 #                              <output folder>
 # Exit 77 (skipped) where dunst, Xvfb, dbus-daemon, import or jq is missing or does not start.
@@ -96,7 +97,6 @@ run() {
 }
 
 # Checks that the notification of run $1 matches the jq filter $2.
-# (A run with the front-end's PopUp switch off shows nothing: its row comes with that switch.)
 expect() {
   jq -e --arg tree "$tmp/tree" "$2" "$out/$1.json" >/dev/null ||
     fail "$1: no notification with $2; dunst had: $(cat "$out/$1.json")"
@@ -111,5 +111,15 @@ run failed "$tmp/nobody.sock" clean
 expect failed '.summary == "Scheduled scan could not start"
   and .body == "The Norvo anti-virus service is not running or did not answer."'
 
-[ $failed -eq 0 ] && echo "notifications checked: threat, clean and failed runs in $out"
+# The front-end's "show pop-ups" switch off: nothing is shown, threats or not.
+"$runner" --set-schedule custom "$tmp/tree/dirty" >/dev/null 2>&1
+printf '[%%General]\nPopUp=false\n' >>"$XDG_CONFIG_HOME/norvo/norvo-gui.conf"
+before=$(dunstctl count history)
+NRV_PUBLIC_SOCKET=$tmp/configd.sock timeout 30 "$runner" 2>"$tmp/no-popup.log"
+sleep 0.3
+[ "$(dunstctl count displayed)" = 0 ] && [ "$(dunstctl count history)" = "$before" ] ||
+  fail "PopUp=false: a notification was shown"
+grep -q "^Threat found:" "$tmp/no-popup.log" || fail "PopUp=false: the run found no threat"
+
+[ $failed -eq 0 ] && echo "notifications checked: threat, clean and failed runs, and none with PopUp=false, in $out"
 exit $failed

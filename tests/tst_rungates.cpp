@@ -36,8 +36,7 @@ public:
         } else if (m_verdict == QLatin1Char('L')) {
             m_later.start(20);
         } else {
-            emit closed(QStringLiteral("gate %1 closed").arg(m_index),
-                        RunJournal::Gate::NotNeeded);
+            emit closed(QStringLiteral("gate %1 closed").arg(m_index), RunJournal::Gate::NotNeeded);
         }
     }
     void cancel() override
