@@ -93,7 +93,8 @@ run() {
   dunstctl close-all
   wait_for '[ "$(dunstctl count history)" -gt "$before" ]' || fail "$name: nothing closed"
   # The newest first; this dunst has no command to clear the history between runs.
-  dunstctl history | jq '.data[0][0] | with_entries(.value |= .data)' >"$out/$name.json"
+  dunstctl history >"$out/$name-history.json"
+  jq '.data[0][0] | with_entries(.value |= .data)' "$out/$name-history.json" >"$out/$name.json"
 }
 
 # Checks that the notification of run $1 matches the jq filter $2.
