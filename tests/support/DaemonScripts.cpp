@@ -90,8 +90,13 @@ ScriptedPeer::Responder fcResponder(FcScript script)
             interrupted.set_task_id(request.task_id());
             if (script == FcScript::RefusesInterrupt) {
                 interrupted.mutable_error()->set_code(nv::EC_NOT_IMPLEMENTED);
+                return {{frameOf(interrupted)}};
             }
-            return {{frameOf(interrupted)}};
+            // In the same write, as a daemon does: the task's end, which the run no longer
+            // reads once the confirmation has ended it.
+            fc::ServerMessage ended = scanInfo(request.task_id(), fc::SCAN_STATE_FINISHED, 1);
+            ended.mutable_info(0)->mutable_result()->set_final_status(nv::EC_INTERRUPTED_BY_USER);
+            return {{frameOf(interrupted) + frameOf(ended)}};
         }
         if (request.tag() != fc::ClientMessage::START_SCAN_REQUEST ||
             script == FcScript::NeverStarts) {
