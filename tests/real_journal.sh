@@ -112,7 +112,7 @@ mkdir -p "$out"
 run failed "$tmp/nobody.sock" clean
 expect failed "ConfigD connection problem" 3 \
   '.MESSAGE_ID == "91f77e74c3724e9ea72dd21fbc0d6047" and .NORVO_OUTCOME == "not-started"
-   and .SYSLOG_IDENTIFIER == "norvo-scheduled-scan"'
+   and .SYSLOG_IDENTIFIER == "norvo-scheduled-scan" and .CODE_FILE == null'
 closing_is_last failed
 
 run threat "$tmp/configd.sock" dirty
