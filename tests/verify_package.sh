@@ -49,7 +49,8 @@ while read -r f; do
     usr/bin/$pkg | usr/share/man/man1/$pkg.1.gz | usr/share/doc/$pkg/* | \
     usr/lib/systemd/user/$pkg.service | usr/lib/systemd/user/$pkg.timer | \
     usr/lib/systemd/user/$pkg-*.service | usr/lib/systemd/user/$pkg-*.timer | \
-    usr/lib/systemd/catalog/$pkg.catalog | usr/share/lintian/overrides/$pkg) ;;
+    usr/lib/systemd/user/$pkg-*.path | usr/lib/systemd/catalog/$pkg.catalog | \
+    usr/share/lintian/overrides/$pkg) ;;
     *) fail "unexpected file /$f" ;;
   esac
 done < <(cd "$tmp/root" && find . -type f -o -type l | sed 's|^\./||')
