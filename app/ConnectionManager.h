@@ -40,7 +40,7 @@ public:
     void setWaitMs(int ms);
     // How long the start-up waits for daemons that are not listening yet, as after a boot; the
     // bound counts from the start of the run. 0: not at all.
-    void setDaemonWait(int ms) { m_daemonWait.setRemainingTime(ms); }
+    void setDaemonWait(qint64 ms) { m_daemonWait.setRemainingTime(ms); }
     // Tests name a socket of their own; the program keeps kDefaultConfigdSocket.
     void setDefaultConfigdSocket(const QString& path) { m_defaultConfigdSocket = path; }
     bool hasEnded() const { return m_ended; }

@@ -27,7 +27,7 @@ struct RunOptions
     int exitCode = 0;
     bool exitStatus = false;
     bool ifIncomplete = false;
-    int waitForDaemonsS = 0;
+    qint64 waitForDaemonsMs = 0;
     qint64 deferOnBatteryMs = 0;
     QString scheduleType;
     QList<ScanTask::ItemType> scheduleItems;

@@ -89,7 +89,7 @@ int main(int argc, char* argv[])
     ConnectionManager manager;
     QObject::connect(&manager, &ConnectionManager::finished, &app, &QCoreApplication::quit);
     manager.watchStopSignals(&stopSignals);
-    manager.setDaemonWait(options.waitForDaemonsS * 1000);
+    manager.setDaemonWait(options.waitForDaemonsMs);
     // A laptop on battery waits for mains power first; a stop during that wait ends the run
     // through the manager like any other.
     BatteryWait batteryWait(options.deferOnBatteryMs > 0 ? QDBusConnection::systemBus()
