@@ -83,21 +83,21 @@ QString pastTense(nv::FileAction action)
 }
 
 // Names found in an archive or mail sit in the report of the item that holds them.
-void collectNames(const nv::ScanReport& report, QStringList* names)
+void collectNames(const nv::ScanReport& report, RunReport::Threat* threat)
 {
     for (const nv::Virus& virus : report.virus()) {
-        names->append(QString::fromStdString(virus.name()));
+        threat->addName(QString::fromStdString(virus.name()));
     }
     for (const nv::ScanReport& item : report.item()) {
-        collectNames(item, names);
+        collectNames(item, threat);
     }
 }
 
 RunReport::Threat describe(const nv::FileThreat& threat)
 {
     RunReport::Threat described;
-    described.file = QFile::decodeName(QByteArray::fromStdString(threat.report().object()));
-    collectNames(threat.report(), &described.names);
+    described.setFile(QByteArray::fromStdString(threat.report().object()));
+    collectNames(threat.report(), &described);
     if (threat.history_size() > 0) {
         const nv::FileOperation& last = threat.history(threat.history_size() - 1);
         described.action = pastTense(last.action());
@@ -109,7 +109,7 @@ RunReport::Threat describe(const nv::FileThreat& threat)
 QString threatLine(const RunReport::Threat& threat)
 {
     return QStringLiteral("Threat found: \"%1\": %2, %3")
-        .arg(threat.file, threat.namesText(), threat.doneText());
+        .arg(threat.fileText(), threat.namesText(), threat.doneText());
 }
 
 } // namespace

@@ -103,8 +103,11 @@ DesktopNotifier::Notification DesktopNotifier::threatsFound(const RunReport& rep
     const quint64 count = report.threatCount();
     QStringList lines;
     for (const RunReport::Threat& threat : report.threats.mid(0, kShownFiles)) {
-        const QString line =
-            QStringLiteral("%1: %2, %3").arg(threat.file, threat.namesText(), threat.doneText());
+        QString line = QStringLiteral("%1: %2, %3")
+                           .arg(threat.fileText(), threat.namesText(), threat.doneText());
+        if (line.size() > kMaxLineChars) {
+            line = line.left(kMaxLineChars - 3) + QLatin1String("...");
+        }
         lines << (markup ? escapedForMarkup(line) : line);
     }
     if (count > quint64(lines.size())) {

@@ -30,7 +30,7 @@ RunReport reportOf(Outcome outcome, int threats = 0)
     report.filesScanned = 5400;
     report.threatsFound = quint64(threats);
     for (int i = 1; i <= threats; ++i) {
-        report.threats << RunReport::Threat{QStringLiteral("/home/u/f%1.com").arg(i),
+        report.threats << RunReport::Threat{"/home/u/f" + QByteArray::number(i) + ".com",
                                             {QStringLiteral("EICAR-Test-File")},
                                             QStringLiteral("reported"),
                                             QStringLiteral("Success")};
@@ -98,7 +98,7 @@ void TestDesktopNotifier::notificationPerOutcome_data()
                   {{"urgency", "y"}, {"sound-name", "s"}}, 0);
 
     RunReport many = reportOf(Outcome::Finished, 6);
-    many.threats[0].file = QStringLiteral("/home/u/<b>&.com");
+    many.threats[0].file = "/home/u/<b>&.com";
     many.threats[0].names << QStringLiteral("Other");
     many.threatsFound = 8;
     QTest::newRow("more than five, markup, sound off")
@@ -194,7 +194,7 @@ void TestDesktopNotifier::plainTextServerGetsFileNamesUnescaped()
     NotificationStandIn server(m_bus->address(), NotificationStandIn::Answer::Id, false);
     QVERIFY2(server.isReady(), qPrintable(server.error()));
     RunReport report = reportOf(Outcome::Finished, 1);
-    report.threats[0].file = QStringLiteral("/home/u/<b>&.com");
+    report.threats[0].file = "/home/u/<b>&.com";
 
     DesktopNotifier(QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("test")))
         .notify(report, kSoundOn);

@@ -49,7 +49,7 @@ void TestRunReport::exitStatus()
     report.outcome = outcome;
     report.threatsFound = threatsFound;
     for (int i = 0; i < kept; ++i) {
-        report.threats << RunReport::Threat{QStringLiteral("/f%1").arg(i), {}, {}, {}};
+        report.threats << RunReport::Threat{"/f" + QByteArray::number(i), {}, {}, {}};
     }
     QCOMPARE(report.exitStatus(true), requested);
     QCOMPARE(report.exitStatus(false), 0);
