@@ -328,6 +328,12 @@ bool ConnectionManager::scan()
         return false;
     }
     const QSharedPointer<ScanTask> task(new ScanTask(ScanTask::ScheduledScan));
+    if (!task->problem().isEmpty()) {
+        m_report.scheduleUnusable = true;
+        finish(Outcome::NotStarted,
+               QStringLiteral("Scheduled scan not started: %1").arg(task->problem()));
+        return false;
+    }
     m_stage = Stage::ScanRequested;
     if (!m_fcLink->scan(task, config, m_configdLink->token())) {
         finish(Outcome::ConnectionLost, kFcLost);

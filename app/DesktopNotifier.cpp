@@ -139,7 +139,10 @@ DesktopNotifier::Notification DesktopNotifier::incomplete(const RunReport& repor
     return {QStringLiteral("dialog-error"),
             started ? QStringLiteral("Scheduled scan did not finish")
                     : QStringLiteral("Scheduled scan could not start"),
-            cause(report.outcome),
+            report.scheduleUnusable
+                ? QStringLiteral("The scan schedule in your settings cannot be used; the log of "
+                                 "the run tells why.")
+                : cause(report.outcome),
             {{QStringLiteral("urgency"), QVariant::fromValue(kUrgencyNormal)}}};
 }
 

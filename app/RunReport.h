@@ -52,7 +52,8 @@ struct RunReport
     quint64 threatCount() const;
 
     Outcome outcome = Outcome::NotStarted;
-    QString reason; // the run's closing line
+    QString reason;                // the run's closing line
+    bool scheduleUnusable = false; // not started because the user's schedule could not be used
     QDateTime started;
     QDateTime ended;
     quint32 taskId = 0;
