@@ -203,13 +203,13 @@ void TestResultFile::longThreatListIsCapped()
 {
     RunReport report = reportOf(Outcome::Finished);
     report.threatsFound = 1500;
-    for (int i = 0; i < ResultFile::kMaxThreats + 2; ++i) {
+    for (int i = 0; i < RunReport::kMaxThreats + 2; ++i) {
         report.threats << RunReport::Threat{"/f" + QByteArray::number(i), {}, {}, {}};
     }
     QVERIFY(ResultFile(m_path).write(report));
     const QJsonObject content = contentOf(m_path);
     const QJsonArray threats = content.value("threats").toArray();
-    QCOMPARE(threats.size(), ResultFile::kMaxThreats);
+    QCOMPARE(threats.size(), RunReport::kMaxThreats);
     QCOMPARE(threats.last().toObject().value("file"), QJsonValue("/f999"));
     QCOMPARE(content.value("threatsOmitted"), QJsonValue(500));
 }
@@ -427,14 +427,14 @@ void TestResultFile::longNamesKeepTheFileBounded()
 {
     // The longest names there are, all in escapes, on as many threats as are kept.
     const RunReport report =
-        withThreats(ResultFile::kMaxThreats, QByteArray(kMaxNameBytes + 100, '\x01'), 20);
+        withThreats(RunReport::kMaxThreats, QByteArray(kMaxNameBytes + 100, '\x01'), 20);
     QCOMPARE(report.threats[0].file.size(), kMaxNameBytes);
     QVERIFY(ResultFile(m_path).write(report));
     QVERIFY(QFileInfo(m_path).size() <= ResultFile::kMaxFileBytes);
     const QJsonObject content = contentOf(m_path);
     const QJsonArray threats = content.value("threats").toArray();
     QVERIFY(threats.size() > 0);
-    QCOMPARE(threats.size() + content.value("threatsOmitted").toInteger(), ResultFile::kMaxThreats);
+    QCOMPARE(threats.size() + content.value("threatsOmitted").toInteger(), RunReport::kMaxThreats);
     const QJsonObject first = threats[0].toObject();
     QCOMPARE(first.value("names").toArray().size(), RunReport::Threat::kMaxNames);
     QCOMPARE(first.value("namesOmitted"), QJsonValue(20 - RunReport::Threat::kMaxNames));

@@ -249,7 +249,7 @@ QJsonObject ResultFile::toJson(const RunReport& report, const QDateTime& lastCom
 {
     QJsonArray threats;
     qsizetype threatBytes = 0;
-    for (const RunReport::Threat& threat : report.threats.mid(0, kMaxThreats)) {
+    for (const RunReport::Threat& threat : report.threats.mid(0, RunReport::kMaxThreats)) {
         const QJsonObject json = threatJson(threat);
         threatBytes += QJsonDocument(json).toJson(QJsonDocument::Compact).size();
         if (threatBytes > kMaxThreatBytes) {

@@ -5,32 +5,15 @@
 #include "ErrorText.h"
 #include "FcIPCLink.h"
 #include "Inventory.h"
-#include "ResultFile.h"
 #include "ScanProgressLog.h"
 #include "ScanTask.h"
 #include "SignalWatcher.h"
 
-#include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
-#include <cerrno>
 #include <optional>
-#include <poll.h>
 
 namespace {
-
-// How often a connection attempt looks for a stop signal: connecting has no wait to wake.
-constexpr qint64 kStopCheckMs = 100;
-// Pauses between attempts to reach a daemon that is not listening yet: quick at first, as a
-// daemon that starts at boot is soon there, then no more than one attempt in this long.
-constexpr int kFirstRetryPauseMs = 1000;
-constexpr int kMaxRetryPauseMs = 30000;
-
-bool notListening(QLocalSocket::LocalSocketError error)
-{
-    return error == QLocalSocket::ServerNotFoundError ||
-           error == QLocalSocket::ConnectionRefusedError;
-}
 
 const QString kFcLost = QStringLiteral("Scheduled scan ended: connection to norvo-filecheck lost");
 
@@ -116,7 +99,7 @@ QString threatLine(const RunReport::Threat& threat)
 
 ConnectionManager::ConnectionManager(QObject* parent)
     : QObject(parent), m_configdSocket(new QLocalSocket(this)), m_fcSocket(nullptr),
-      m_waitMs(IPCLink::kWaitMs)
+      m_connector([this] { return stopped(); })
 {
     m_report.started = QDateTime::currentDateTimeUtc();
     // Made before the link's own connection, so the run's reaction comes first.
@@ -160,13 +143,14 @@ void ConnectionManager::watchStopSignals(SignalWatcher* watcher)
 {
     m_stopSignals = watcher;
     connect(watcher, &SignalWatcher::received, this, &ConnectionManager::stop);
+    m_connector.setWakeDescriptor(watcher->descriptor());
     m_configdLink->setWakeDescriptor(watcher->descriptor());
     m_fcLink->setWakeDescriptor(watcher->descriptor());
 }
 
 void ConnectionManager::setWaitMs(int ms)
 {
-    m_waitMs = ms;
+    m_connector.setWaitMs(ms);
     m_configdLink->setWaitMs(ms);
     m_fcLink->setWaitMs(ms);
 }
@@ -189,11 +173,8 @@ bool ConnectionManager::connectToConfigd()
 {
     const std::optional<QString> path = configdSocketPath(m_defaultConfigdSocket);
     // At once false when there is nothing to connect to.
-    if (!path || !connectWhenListening(m_configdSocket, *path, QStringLiteral("ConfigD"))) {
+    if (!path || !connectDaemon(*m_configdSocket, *path, QStringLiteral("ConfigD"))) {
         return startUpFailed(QStringLiteral("ConfigD connection problem"), QtDebugMsg);
-    }
-    if (!admitPeer(*m_configdSocket, *path)) {
-        return false;
     }
     qDebug() << "ConfigD is connected";
     if (!m_configdLink->subscribeToGuiConfig()) {
@@ -223,8 +204,7 @@ bool ConnectionManager::initializeFcLink()
 bool ConnectionManager::connectToFileCheck(const QString& socketPath)
 {
     qDebug() << "Socket path = " << socketPath;
-    if (!connectWhenListening(m_fcSocket, socketPath, QStringLiteral("norvo-filecheck")) ||
-        !admitPeer(*m_fcSocket, socketPath)) {
+    if (!connectDaemon(*m_fcSocket, socketPath, QStringLiteral("norvo-filecheck"))) {
         return false;
     }
     m_stage = Stage::FileCheck;
@@ -232,91 +212,25 @@ bool ConnectionManager::connectToFileCheck(const QString& socketPath)
     return !m_ended;
 }
 
-bool ConnectionManager::admitPeer(QLocalSocket& socket, const QString& path)
+bool ConnectionManager::connectDaemon(QLocalSocket& socket, const QString& path,
+                                      const QString& daemon)
 {
-    if (m_peers.admit(socket, path)) {
+    switch (m_connector.connect(socket, path, daemon)) {
+    case DaemonConnector::Result::Connected:
         return true;
+    case DaemonConnector::Result::NotConnected:
+        return false;
+    case DaemonConnector::Result::Untrusted:
+        finish(Outcome::NotStarted, PeerGuard::refusedLine(path));
+        return false;
     }
-    // Closed before a single byte went out: the impostor learns nothing of the run.
-    socket.abort();
-    finish(Outcome::NotStarted, PeerGuard::refusedLine(path));
     return false;
-}
-
-bool ConnectionManager::connectWhenListening(QLocalSocket* socket, const QString& path,
-                                             const QString& daemon)
-{
-    socket->connectToServer(path, QIODevice::ReadWrite);
-    if (waitForConnected(socket)) {
-        return true;
-    }
-    if (m_ended || path.isEmpty() || !notListening(socket->error()) || m_daemonWait.hasExpired()) {
-        return false;
-    }
-    const qint64 bound = (m_daemonWait.remainingTime() + 999) / 1000;
-    qInfo().noquote() << QStringLiteral("%1 is not listening at \"%2\" yet, the run waits up to "
-                                        "%3 s for it")
-                             .arg(daemon, path)
-                             .arg(bound);
-    m_retrying = true;
-    bool connected = false;
-    for (int pauseMs = kFirstRetryPauseMs; !connected && !m_daemonWait.hasExpired();
-         pauseMs = qMin(pauseMs * 2, kMaxRetryPauseMs)) {
-        if (!pause(int(qMin(qint64(pauseMs), m_daemonWait.remainingTime())))) {
-            break;
-        }
-        socket->connectToServer(path, QIODevice::ReadWrite);
-        connected = waitForConnected(socket);
-        if (!connected && !notListening(socket->error())) {
-            break;
-        }
-    }
-    m_retrying = false;
-    if (m_ended) {
-        return false;
-    }
-    qInfo().noquote()
-        << (connected ? QStringLiteral("%1 is listening now, the run goes on").arg(daemon)
-                      : QStringLiteral("%1 did not appear within %2 s").arg(daemon).arg(bound));
-    return connected;
-}
-
-bool ConnectionManager::pause(int ms)
-{
-    // Without a watcher the descriptor is -1, which poll() passes over: a plain pause.
-    pollfd wake{m_stopSignals ? m_stopSignals->descriptor() : -1, POLLIN, 0};
-    const QDeadlineTimer deadline(ms);
-    int ready = 0;
-    do {
-        ready = ::poll(&wake, 1, int(deadline.remainingTime()));
-    } while (ready < 0 && errno == EINTR);
-    deliverStopSignals();
-    return !m_ended;
-}
-
-bool ConnectionManager::waitForConnected(QLocalSocket* socket)
-{
-    const QDeadlineTimer deadline(m_waitMs);
-    for (;;) {
-        deliverStopSignals();
-        if (m_ended || socket->state() == QLocalSocket::UnconnectedState) {
-            return false;
-        }
-        if (socket->state() == QLocalSocket::ConnectedState) {
-            return true;
-        }
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        socket->waitForConnected(int(qMin(deadline.remainingTime(), kStopCheckMs)));
-    }
 }
 
 bool ConnectionManager::scan()
 {
     // A stop that arrived after the last wait: nothing more is sent.
-    deliverStopSignals();
-    if (m_ended) {
+    if (stopped()) {
         return false;
     }
     const nv::LinuxGUIConfig config = Inventory::instance()->config();
@@ -341,16 +255,17 @@ bool ConnectionManager::scan()
     return !m_ended;
 }
 
-void ConnectionManager::deliverStopSignals()
+bool ConnectionManager::stopped()
 {
     if (m_stopSignals) {
         m_stopSignals->deliverPending();
     }
+    return m_ended;
 }
 
 bool ConnectionManager::startUpFailed(const QString& closingLine, QtMsgType type)
 {
-    deliverStopSignals();
+    stopped();
     finish(Outcome::NotStarted, closingLine, type);
     return false;
 }
@@ -387,7 +302,7 @@ void ConnectionManager::error(QLocalSocket::LocalSocketError socketError)
 {
     QString line;
     QDebug(&line) << "Error = " << socketError;
-    if (m_retrying) {
+    if (m_connector.isRetrying()) {
         return;
     }
     // Before the scan is requested, the step that waits for the daemon reports the failure; the
@@ -437,7 +352,7 @@ void ConnectionManager::onThreatFound(const nv::FileThreat& threat)
     const RunReport::Threat described = describe(threat);
     qWarning().noquote() << threatLine(described);
     // The count goes on in the summary; a mass infection must not grow the run without bound.
-    if (m_report.threats.size() < ResultFile::kMaxThreats) {
+    if (m_report.threats.size() < RunReport::kMaxThreats) {
         m_report.threats.append(described);
     }
 }

@@ -42,6 +42,9 @@ struct RunReport
     static constexpr int kExitClean = 0;
     static constexpr int kExitThreats = 1;
     static constexpr int kExitIncomplete = 2;
+    // Threats kept for the result file and the notification: enough for anyone to act on, while
+    // a mass infection must not grow the run or its file without bound.
+    static constexpr int kMaxThreats = 1000;
 
     // The stored and shown form of an outcome, e.g. "connection-lost".
     static QString outcomeName(Outcome outcome);

@@ -13,8 +13,6 @@ class ResultFile
 {
 public:
     static constexpr int kVersion = 1;
-    // Enough for anyone to act on; a mass infection must not make the file unbounded.
-    static constexpr int kMaxThreats = 1000;
     // However long the names: the threats take no more of the file than this, the rest are
     // counted as omitted.
     static constexpr qsizetype kMaxThreatBytes = 2 * 1024 * 1024;

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QDeadlineTimer>
 #include <QLocalSocket>
 #include <QObject>
 #include <QSharedPointer>
 #include <QTimer>
 
-#include "PeerGuard.h"
+#include "DaemonConnector.h"
 #include "RunReport.h"
 #include "error.pb.h"
 #include "threat.pb.h"
@@ -40,7 +39,7 @@ public:
     void setWaitMs(int ms);
     // How long the start-up waits for daemons that are not listening yet, as after a boot; the
     // bound counts from the start of the run. 0: not at all.
-    void setDaemonWait(qint64 ms) { m_daemonWait.setRemainingTime(ms); }
+    void setDaemonWait(qint64 ms) { m_connector.setDaemonWait(ms); }
     // Tests name a socket of their own; the program keeps kDefaultConfigdSocket.
     void setDefaultConfigdSocket(const QString& path) { m_defaultConfigdSocket = path; }
     bool hasEnded() const { return m_ended; }
@@ -69,14 +68,11 @@ private:
     // The start-up reports its own failures, after the line of any step that failed. A wait that
     // a stop signal cut short has ended the run with the stop's line instead.
     bool startUpFailed(const QString& closingLine, QtMsgType type = QtInfoMsg);
-    // False, with the run ended, when the peer of a new connection is nobody to talk to.
-    bool admitPeer(QLocalSocket& socket, const QString& path);
-    void deliverStopSignals();
-    bool waitForConnected(QLocalSocket* socket);
-    // Connects, retrying within the daemon wait while nothing listens at `path` yet.
-    bool connectWhenListening(QLocalSocket* socket, const QString& path, const QString& daemon);
-    // False when a stop signal ended the run during the pause.
-    bool pause(int ms);
+    // True when `socket` reached a trusted daemon at `path`; a peer that is nobody to talk to
+    // ends the run.
+    bool connectDaemon(QLocalSocket& socket, const QString& path, const QString& daemon);
+    // Delivers pending stop signals; true when they have ended the run.
+    bool stopped();
 
     void onScanStarted(int taskId);
     void onScanFinished();
@@ -94,13 +90,9 @@ private:
     QSharedPointer<FcIPCLink> m_fcLink;
 
     SignalWatcher* m_stopSignals = nullptr;
-    PeerGuard m_peers;
+    DaemonConnector m_connector;
     RunReport m_report;
     QString m_defaultConfigdSocket = QLatin1String(kDefaultConfigdSocket);
-    int m_waitMs;
-    QDeadlineTimer m_daemonWait{0};
-    // Set while the start-up retries: the failures it expects are not worth a line each.
-    bool m_retrying = false;
     Stage m_stage = Stage::ConfigD;
     bool m_ended = false;
     // Set once a stop signal has arrived: the run then ends as soon as its scan is stopped.
