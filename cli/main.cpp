@@ -1,10 +1,11 @@
-#include "BatteryWait.h"
+#include "BatteryGate.h"
 #include "ConnectionManager.h"
 #include "DesktopNotifier.h"
-#include "Inventory.h"
+#include "IncompleteGate.h"
 #include "JournalLog.h"
+#include "LockGate.h"
 #include "ResultFile.h"
-#include "RunLock.h"
+#include "RunGates.h"
 #include "RunOptions.h"
 #include "ScheduleCommand.h"
 #include "SignalWatcher.h"
@@ -14,36 +15,22 @@
 #include <QLoggingCategory>
 #include <QTextStream>
 #include <csignal>
+#include <memory>
 
 namespace {
 
-// With --if-incomplete: whether the latest run left its scan unfinished. Writes the line that
-// says why not.
-bool lastScanIncomplete()
+// Everything that may keep this run from scanning, in the order they are asked.
+void addGates(RunGates& gates, const RunOptions& options)
 {
-    const std::optional<ResultFile::Previous> previous =
-        ResultFile(ResultFile::defaultPath()).read();
-    using Outcome = RunReport::Outcome;
-    if (!previous || !previous->lastCompleted.isValid() ||
-        (previous->outcome != Outcome::Finished && previous->outcome != Outcome::Forbidden)) {
-        return true;
+    gates.append(std::make_unique<LockGate>());
+    if (options.ifIncomplete) {
+        gates.append(std::make_unique<IncompleteGate>(ResultFile::defaultPath()));
     }
-    qInfo().noquote() << QStringLiteral("Scheduled scan not needed: the last scan completed at %1")
-                             .arg(previous->lastCompleted.toString(Qt::ISODate));
-    return false;
-}
-
-// The run's end as the user sees it, away from the journal.
-void tellTheUser(const RunReport& report)
-{
-    const Inventory& inventory = *Inventory::instance();
-    const nv::LinuxGUIConfig config = inventory.config();
-    DesktopNotifier::Preferences preferences;
-    preferences.configured = inventory.hasConfig();
-    preferences.showNotifications = config.show_notifications();
-    preferences.playSound = config.play_sound();
-    DesktopNotifier().notify(report, preferences);
-    ResultFile(ResultFile::defaultPath()).write(report);
+    if (options.deferOnBatteryMs > 0) {
+        // A laptop on battery waits for mains power.
+        gates.append(
+            std::make_unique<BatteryGate>(QDBusConnection::systemBus(), options.deferOnBatteryMs));
+    }
 }
 
 } // namespace
@@ -78,36 +65,37 @@ int main(int argc, char* argv[])
 
     // From here on a stop signal ends the run in order instead of killing it.
     SignalWatcher stopSignals({SIGTERM, SIGINT, SIGHUP});
-    RunLock lock;
-    if (!lock.acquire()) {
-        return 0;
-    }
-    if (options.ifIncomplete && !lastScanIncomplete()) {
-        return 0;
-    }
-
     ConnectionManager manager;
     QObject::connect(&manager, &ConnectionManager::finished, &app, &QCoreApplication::quit);
     manager.watchStopSignals(&stopSignals);
     manager.setDaemonWait(options.waitForDaemonsMs);
-    // A laptop on battery waits for mains power first; a stop during that wait ends the run
-    // through the manager like any other.
-    BatteryWait batteryWait(options.deferOnBatteryMs > 0 ? QDBusConnection::systemBus()
-                                                         : QDBusConnection(QString()),
-                            options.deferOnBatteryMs);
-    QObject::connect(&stopSignals, &SignalWatcher::received, &batteryWait, &BatteryWait::cancel);
-    // Queued, so that the start-up runs inside the event loop even when there is no wait: its
-    // end then quits the loop on every path.
+    // Where the report goes, in this order, before the run's closing line.
+    ResultFile resultFile(ResultFile::defaultPath());
+    DesktopNotifier notifier;
+    manager.addSink(&resultFile);
+    manager.addSink(&notifier);
+
+    RunGates gates;
+    addGates(gates, options);
+    // A stop ends the gate that is running, and the run through the manager like any other end.
+    QObject::connect(&stopSignals, &SignalWatcher::received, &gates, &RunGates::cancel);
+    // A run that a gate closed has nothing left that a stop could end.
+    QObject::connect(&gates, &RunGates::closed, &app, [&] {
+        QObject::disconnect(&stopSignals, nullptr, &manager, nullptr);
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    // Queued, so that the start-up runs inside the event loop even when every gate passed at
+    // once: its end then quits the loop on every path.
     QObject::connect(
-        &batteryWait, &BatteryWait::finished, &manager,
+        &gates, &RunGates::passed, &manager,
         [&manager] {
             if (manager.initialize()) {
                 manager.scan();
             }
         },
         Qt::QueuedConnection);
-    batteryWait.start();
+    gates.start();
     QCoreApplication::exec();
-    tellTheUser(manager.report());
-    return manager.report().exitStatus(options.exitStatus);
+    // A run that a gate closed has neither started nor reported anything.
+    return manager.hasEnded() ? manager.report().exitStatus(options.exitStatus) : 0;
 }

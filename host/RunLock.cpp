@@ -45,13 +45,18 @@ bool RunLock::acquire()
         }
     }
     if (m_file->error() == QLockFile::LockFailedError) {
-        qWarning("Scheduled scan already running (pid %lld), this run ends", ownerPid());
+        m_holder = ownerPid();
         return false;
     }
     // A scan is worth more than the lock.
     qWarning("Cannot create the run lock %s, this run goes on unlocked",
              qPrintable(m_file->fileName()));
     return true;
+}
+
+QString RunLock::heldLine() const
+{
+    return QStringLiteral("Scheduled scan already running (pid %1), this run ends").arg(m_holder);
 }
 
 qint64 RunLock::ownerPid() const

@@ -15,14 +15,17 @@ public:
     // The lock at a given path.
     explicit RunLock(const QString& path);
 
-    // False only when another live run holds the lock. A lock left by a run that died is taken
-    // over; a lock that cannot be created at all lets the run go on unlocked. Each case writes
-    // its line.
+    // False only when another live run holds the lock; heldLine() then says which. A lock left
+    // by a run that died is taken over; a lock that cannot be created at all lets the run go on
+    // unlocked, with a warning.
     bool acquire();
+    // The closing line of a run that found the lock held.
+    QString heldLine() const;
 
 private:
     // The process id written into a lock held by another run; 0 when none can be read.
     qint64 ownerPid() const;
 
     std::unique_ptr<QLockFile> m_file;
+    qint64 m_holder = 0;
 };

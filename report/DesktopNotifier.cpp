@@ -1,5 +1,8 @@
 #include "DesktopNotifier.h"
 
+#include "Inventory.h"
+#include "Settings.h"
+
 #include <QLoggingCategory>
 
 #include <QDBusMessage>
@@ -46,6 +49,20 @@ QString escapedForMarkup(QString text)
 }
 } // namespace
 
+DesktopNotifier::Preferences DesktopNotifier::Preferences::ofThisRun()
+{
+    const Inventory& inventory = *Inventory::instance();
+    const nv::LinuxGUIConfig config = inventory.config();
+    const Settings& settings = Settings::instance();
+    Preferences preferences;
+    preferences.configured = inventory.hasConfig();
+    preferences.showNotifications = config.show_notifications();
+    preferences.playSound = config.play_sound();
+    preferences.popUp = settings.value(Settings::PopUp, Settings::General).toBool();
+    preferences.sound = settings.value(Settings::Sound, Settings::General).toBool();
+    return preferences;
+}
+
 DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, int waitMs)
     : m_bus(bus), m_waitMs(waitMs)
 {
@@ -53,7 +70,7 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, int waitMs)
 
 void DesktopNotifier::notify(const RunReport& report, const Preferences& preferences) const
 {
-    if (report.outcome == RunReport::Outcome::Stopped ||
+    if (report.outcome == RunReport::Outcome::Stopped || !preferences.popUp ||
         (preferences.configured && !preferences.showNotifications)) {
         return;
     }
@@ -83,7 +100,7 @@ void DesktopNotifier::notify(const RunReport& report, const Preferences& prefere
     } else {
         notification = incomplete(report);
     }
-    if (preferences.configured && !preferences.playSound) {
+    if (!preferences.sound || (preferences.configured && !preferences.playSound)) {
         notification.hints.insert(QStringLiteral("suppress-sound"), true);
     } else if (preferences.configured && hasThreats) {
         notification.hints.insert(QStringLiteral("sound-name"), QLatin1String(kThreatSound));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RunReport.h"
+#include "RunSink.h"
 
 #include <QDBusConnection>
 #include <QString>
@@ -8,7 +9,7 @@
 
 // Tells the desktop user how a scheduled run ended: its log goes to the journal, which a desktop
 // user never reads.
-class DesktopNotifier
+class DesktopNotifier : public RunSink
 {
 public:
     // The run's end may wait this long for the desktop, no longer.
@@ -19,13 +20,19 @@ public:
     static constexpr int kMaxLineChars = 300;
     static constexpr char kAppName[] = "norvo-scheduled-scan";
 
-    // The user's choices from the configuration daemon. Until a configuration has arrived the
-    // user is told, and the sound is left to the desktop.
+    // The user's choices: those of the configuration daemon (until a configuration has arrived
+    // the user is told, and the sound is left to the desktop) and the front-end's own "show
+    // pop-ups" and "play sounds" switches. Each pair must allow a pop-up or a sound.
     struct Preferences
     {
         bool configured = false;
         bool showNotifications = true;
         bool playSound = false;
+        bool popUp = true;
+        bool sound = true;
+
+        // As this run knows them: the configuration it received and the local settings.
+        static Preferences ofThisRun();
     };
 
     explicit DesktopNotifier(const QDBusConnection& bus = QDBusConnection::sessionBus(),
@@ -34,6 +41,7 @@ public:
     // Shows the notification this run calls for, if any. Whatever goes wrong on the bus is one
     // debug line.
     void notify(const RunReport& report, const Preferences& preferences) const;
+    void deliver(const RunReport& report) override { notify(report, Preferences::ofThisRun()); }
 
 private:
     struct Notification

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RunReport.h"
+#include "RunSink.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -9,7 +10,7 @@
 
 // The outcome of the latest run, kept where a desktop user or a script can read it after a
 // night's scan whose log went to the journal.
-class ResultFile
+class ResultFile : public RunSink
 {
 public:
     static constexpr int kVersion = 1;
@@ -37,6 +38,7 @@ public:
     // leaves the previous file as it was, writes one warning and changes nothing else about the
     // run.
     bool write(const RunReport& report) const;
+    void deliver(const RunReport& report) override { write(report); }
 
     // The previous run's result; empty when there is no file or it cannot be read (not a regular
     // file, a link, larger than kMaxFileBytes, not JSON), which the next write reports.

@@ -289,6 +289,9 @@ void ConnectionManager::finish(Outcome outcome, const QString& closingLine, QtMs
     m_report.filesScanned = summary.filesScanned;
     m_report.filesToScan = summary.filesToScan;
     m_report.threatsFound = summary.threatsFound;
+    for (RunSink* sink : std::as_const(m_sinks)) {
+        sink->deliver(m_report);
+    }
     if (type == QtDebugMsg) {
         qDebug().noquote() << closingLine;
     } else {

@@ -7,6 +7,7 @@
 
 #include "DaemonConnector.h"
 #include "RunReport.h"
+#include "RunSink.h"
 #include "error.pb.h"
 #include "threat.pb.h"
 
@@ -40,6 +41,8 @@ public:
     // How long the start-up waits for daemons that are not listening yet, as after a boot; the
     // bound counts from the start of the run. 0: not at all.
     void setDaemonWait(qint64 ms) { m_connector.setDaemonWait(ms); }
+    // Where the report goes when the run ends, in the order added, before the closing line.
+    void addSink(RunSink* sink) { m_sinks.append(sink); }
     // Tests name a socket of their own; the program keeps kDefaultConfigdSocket.
     void setDefaultConfigdSocket(const QString& path) { m_defaultConfigdSocket = path; }
     bool hasEnded() const { return m_ended; }
@@ -62,8 +65,8 @@ private:
 
     using Outcome = RunReport::Outcome;
 
-    // The only way out: the first call writes the closing line, completes the report and ends
-    // the run; later calls change nothing.
+    // The only way out: the first call completes the report, hands it to the sinks, writes the
+    // closing line and ends the run; later calls change nothing.
     void finish(Outcome outcome, const QString& closingLine, QtMsgType type = QtInfoMsg);
     // The start-up reports its own failures, after the line of any step that failed. A wait that
     // a stop signal cut short has ended the run with the stop's line instead.
@@ -92,6 +95,7 @@ private:
     SignalWatcher* m_stopSignals = nullptr;
     DaemonConnector m_connector;
     RunReport m_report;
+    QList<RunSink*> m_sinks;
     QString m_defaultConfigdSocket = QLatin1String(kDefaultConfigdSocket);
     Stage m_stage = Stage::ConfigD;
     bool m_ended = false;

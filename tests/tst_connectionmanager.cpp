@@ -48,6 +48,21 @@ QList<nv::Public2ConfigdMessage::MessageTag> tags(const QList<QByteArray>& bodie
     return out;
 }
 
+// Says when it was given the report, as a sink with something to report would.
+class LoggingSink : public RunSink
+{
+public:
+    explicit LoggingSink(QString name) : m_name(std::move(name)) {}
+    void deliver(const RunReport& report) override
+    {
+        qWarning().noquote() << m_name << "got" << RunReport::outcomeName(report.outcome)
+                             << report.reason;
+    }
+
+private:
+    QString m_name;
+};
+
 } // namespace
 
 class TestConnectionManager : public QObject
@@ -62,6 +77,7 @@ private slots:
     void configdSocket();
     void stopDuringStartUp();
     void filecheckGoneAfterAccepting();
+    void sinksBeforeTheClosingLine();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -201,6 +217,26 @@ void TestConnectionManager::filecheckGoneAfterAccepting()
     const QString lost = QStringLiteral("Scheduled scan ended: connection to norvo-filecheck lost");
     QCOMPARE(log.lines().last(), lost);
     QCOMPARE(log.lines().count(lost), 1);
+}
+
+void TestConnectionManager::sinksBeforeTheClosingLine()
+{
+    qputenv("NRV_PUBLIC_SOCKET", QFile::encodeName(m_dir->filePath("nobody")));
+    LoggingSink file(QStringLiteral("file"));
+    LoggingSink desktop(QStringLiteral("desktop"));
+    LogCapture log;
+    ConnectionManager manager;
+    manager.addSink(&file);
+    manager.addSink(&desktop);
+    QSignalSpy finished(&manager, &ConnectionManager::finished);
+
+    QVERIFY(!manager.initialize());
+
+    QCOMPARE(finished.size(), 1);
+    const QString closing = QStringLiteral("ConfigD connection problem");
+    QCOMPARE(log.lines().mid(log.lines().size() - 3),
+             (QStringList{"file got not-started " + closing, "desktop got not-started " + closing,
+                          closing}));
 }
 
 QTEST_GUILESS_MAIN(TestConnectionManager)

@@ -20,6 +20,10 @@ constexpr Preferences kUnconfigured{};
 constexpr Preferences kSoundOn{true, true, true};
 constexpr Preferences kSoundOff{true, true, false};
 constexpr Preferences kHidden{true, false, true};
+// The front-end's own switches: "show pop-ups" and "play sounds" off.
+constexpr Preferences kNoPopUps{true, true, true, false, true};
+constexpr Preferences kFrontEndSilent{true, true, true, true, false};
+constexpr Preferences kUnconfiguredSilent{false, true, false, true, false};
 // Long enough for a loaded machine's bus round trip, short enough to keep the tests quick.
 constexpr int kShortWaitMs = 300;
 
@@ -113,6 +117,19 @@ void TestDesktopNotifier::notificationPerOutcome_data()
                   {{"urgency", 2}, {"suppress-sound", true}},
                   {{"urgency", "y"}, {"suppress-sound", "b"}}, 0);
 
+    QTest::newRow("threats, the front-end's sounds off")
+        << reportOf(Outcome::Finished, 1) << kFrontEndSilent
+        << callOf("dialog-warning", "Scheduled scan: 1 threat found",
+                  "/home/u/f1.com: EICAR-Test-File, reported (Success)",
+                  {{"urgency", 2}, {"suppress-sound", true}},
+                  {{"urgency", "y"}, {"suppress-sound", "b"}}, 0);
+    QTest::newRow("failure, the front-end's sounds off before the configuration")
+        << reportOf(Outcome::NotStarted) << kUnconfiguredSilent
+        << callOf("dialog-error", "Scheduled scan could not start",
+                  "The Norvo anti-virus service is not running or did not answer.",
+                  {{"urgency", 1}, {"suppress-sound", true}},
+                  {{"urgency", "y"}, {"suppress-sound", "b"}});
+
     // Until the configuration arrives the sound is the desktop's choice.
     QTest::newRow("one threat, before the configuration")
         << reportOf(Outcome::Finished, 1) << kUnconfigured
@@ -173,6 +190,10 @@ void TestDesktopNotifier::noNotification_data()
     QTest::newRow("stopped") << reportOf(Outcome::Stopped, 1) << kSoundOn;
     QTest::newRow("notifications off, threats") << reportOf(Outcome::Finished, 1) << kHidden;
     QTest::newRow("notifications off, not started") << reportOf(Outcome::NotStarted) << kHidden;
+    QTest::newRow("the front-end's pop-ups off, threats")
+        << reportOf(Outcome::Finished, 1) << kNoPopUps;
+    QTest::newRow("the front-end's pop-ups off, not started")
+        << reportOf(Outcome::NotStarted) << kNoPopUps;
 }
 
 void TestDesktopNotifier::noNotification()
