@@ -1,5 +1,6 @@
 #include "DaemonConnector.h"
 
+#include "EscapedName.h"
 #include "IPCLink.h"
 
 #include <QDebug>
@@ -53,8 +54,7 @@ bool DaemonConnector::connectWhenListening(QLocalSocket& socket, const QString& 
     const qint64 bound = (m_daemonWait.remainingTime() + 999) / 1000;
     qInfo().noquote() << QStringLiteral("%1 is not listening at \"%2\" yet, the run waits up to "
                                         "%3 s for it")
-                             .arg(daemon, path)
-                             .arg(bound);
+                             .arg(daemon, escapedName(path), QString::number(bound));
     m_retrying = true;
     bool connected = false;
     for (int pauseMs = kFirstRetryPauseMs; !connected && !m_daemonWait.hasExpired();

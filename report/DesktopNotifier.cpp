@@ -53,13 +53,17 @@ DesktopNotifier::Preferences DesktopNotifier::Preferences::ofThisRun()
 {
     const Inventory& inventory = *Inventory::instance();
     const nv::LinuxGUIConfig config = inventory.config();
-    const Settings& settings = Settings::instance();
     Preferences preferences;
     preferences.configured = inventory.hasConfig();
     preferences.showNotifications = config.show_notifications();
     preferences.playSound = config.play_sound();
-    preferences.popUp = settings.value(Settings::PopUp, Settings::General).toBool();
-    preferences.sound = settings.value(Settings::Sound, Settings::General).toBool();
+    // A settings file that cannot be used leaves the front-end's defaults: the store would read
+    // a FIFO there forever, and the run's closing line has already named the file.
+    if (Settings::fileProblem().isEmpty()) {
+        const Settings& settings = Settings::instance();
+        preferences.popUp = settings.value(Settings::PopUp, Settings::General).toBool();
+        preferences.sound = settings.value(Settings::Sound, Settings::General).toBool();
+    }
     return preferences;
 }
 
