@@ -45,6 +45,9 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
     const QCommandLineOption ifIncomplete(
         QStringLiteral("if-incomplete"),
         QStringLiteral("Scan only when the latest run did not complete its scan."));
+    const QCommandLineOption ifScheduled(
+        QStringLiteral("if-scheduled"),
+        QStringLiteral("Scan only when the front-end's schedule is on."));
     const QCommandLineOption waitForDaemons(
         QStringLiteral("wait-for-daemons"),
         QStringLiteral("Wait up to <seconds> for daemons that are not listening yet (default 0)."),
@@ -60,8 +63,19 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
     const QCommandLineOption setSchedule(
         QStringLiteral("set-schedule"),
         QStringLiteral("Store a new schedule: express, full, or custom with the --include "
-                       "options and [path...]; then show it."),
+                       "options and [path...], at the --at time on the --days; or off. Then "
+                       "show it."),
         QStringLiteral("type"));
+    const QCommandLineOption at(QStringLiteral("at"),
+                                QStringLiteral("With --set-schedule: the time of day, HH:MM."),
+                                QStringLiteral("time"));
+    const QCommandLineOption days(
+        QStringLiteral("days"),
+        QStringLiteral("With --set-schedule: the days, as mon,wed,... or daily or weekdays."),
+        QStringLiteral("list"));
+    const QCommandLineOption syncTimer(
+        QStringLiteral("sync-timer"),
+        QStringLiteral("Set the systemd user timer to the schedule's days and time, and exit."));
     const QList<QPair<QCommandLineOption, ScanTask::ItemType>> includes{
         {QCommandLineOption(QStringLiteral("include-user"),
                             QStringLiteral("Custom schedule: the home folder and mail.")),
@@ -76,8 +90,8 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
                             QStringLiteral("Custom schedule: the running processes.")),
          ScanTask::RunningProcesses},
     };
-    parser.addOptions(
-        {exitStatus, ifIncomplete, waitForDaemons, deferOnBattery, showSchedule, setSchedule});
+    parser.addOptions({exitStatus, ifIncomplete, ifScheduled, waitForDaemons, deferOnBattery,
+                       showSchedule, setSchedule, at, days, syncTimer});
     for (const auto& [option, item] : includes) {
         parser.addOption(option);
     }
@@ -110,6 +124,7 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
     }
     options.exitStatus = parser.isSet(exitStatus);
     options.ifIncomplete = parser.isSet(ifIncomplete);
+    options.ifScheduled = parser.isSet(ifScheduled);
     if (parser.isSet(waitForDaemons)) {
         const std::optional<qint64> ms = Duration::parseSecondsMs(parser.value(waitForDaemons));
         if (!ms) {
@@ -144,10 +159,17 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
         options.action = Action::SetSchedule;
         options.scheduleType = parser.value(setSchedule);
         options.schedulePaths = rawPositionals(parser.positionalArguments(), raw);
+        options.scheduleAt = parser.value(at);
+        options.scheduleDays = parser.value(days);
+    } else if (parser.isSet(syncTimer)) {
+        options.action = Action::SyncTimer;
     }
     if (options.action != Action::SetSchedule &&
         (!parser.positionalArguments().isEmpty() || !options.scheduleItems.isEmpty())) {
         return usageError(QStringLiteral("paths and --include options go with --set-schedule"));
+    }
+    if (options.action != Action::SetSchedule && (parser.isSet(at) || parser.isSet(days))) {
+        return usageError(QStringLiteral("--at and --days go with --set-schedule"));
     }
     return options;
 }

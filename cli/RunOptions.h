@@ -15,6 +15,7 @@ struct RunOptions
         Scan,
         ShowSchedule,
         SetSchedule,
+        SyncTimer,
         Exit, // --help, --version or a usage error: nothing to do but exit with exitCode
     };
     // A usage error, as the tools of a shell report theirs.
@@ -27,9 +28,12 @@ struct RunOptions
     int exitCode = 0;
     bool exitStatus = false;
     bool ifIncomplete = false;
+    bool ifScheduled = false;
     qint64 waitForDaemonsMs = 0;
     qint64 deferOnBatteryMs = 0;
     QString scheduleType;
     QList<ScanTask::ItemType> scheduleItems;
     QByteArrayList schedulePaths;
+    QString scheduleAt;   // --at, as given
+    QString scheduleDays; // --days, as given
 };

@@ -8,7 +8,9 @@
 #include "RunGates.h"
 #include "RunOptions.h"
 #include "ScheduleCommand.h"
+#include "ScheduleGate.h"
 #include "SignalWatcher.h"
+#include "SystemdTimer.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -23,6 +25,9 @@ namespace {
 void addGates(RunGates& gates, const RunOptions& options)
 {
     gates.append(std::make_unique<LockGate>());
+    if (options.ifScheduled) {
+        gates.append(std::make_unique<ScheduleGate>());
+    }
     if (options.ifIncomplete) {
         gates.append(std::make_unique<IncompleteGate>(ResultFile::defaultPath()));
     }
@@ -31,6 +36,26 @@ void addGates(RunGates& gates, const RunOptions& options)
         gates.append(
             std::make_unique<BatteryGate>(QDBusConnection::systemBus(), options.deferOnBatteryMs));
     }
+}
+
+// The commands for a person at a terminal, and for the timer's sync service.
+int runScheduleCommand(const RunOptions& options, QTextStream& out, QTextStream& err)
+{
+    const SystemdTimer timer;
+    const ScheduleCommand command(timer);
+    switch (options.action) {
+    case RunOptions::Action::ShowSchedule:
+        return command.show(out, err);
+    case RunOptions::Action::SetSchedule:
+        return command.set(options.scheduleType, options.scheduleItems, options.schedulePaths,
+                           options.scheduleAt, options.scheduleDays, out, err);
+    case RunOptions::Action::SyncTimer:
+        return command.syncTimer(out, err);
+    case RunOptions::Action::Scan:
+    case RunOptions::Action::Exit:
+        break;
+    }
+    return options.exitCode;
 }
 
 } // namespace
@@ -55,10 +80,9 @@ int main(int argc, char* argv[])
     case RunOptions::Action::Exit:
         return options.exitCode;
     case RunOptions::Action::ShowSchedule:
-        return ScheduleCommand().show(out, err);
     case RunOptions::Action::SetSchedule:
-        return ScheduleCommand().set(options.scheduleType, options.scheduleItems,
-                                     options.schedulePaths, out, err);
+    case RunOptions::Action::SyncTimer:
+        return runScheduleCommand(options, out, err);
     case RunOptions::Action::Scan:
         break;
     }

@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -75,6 +76,8 @@ private slots:
     void oddNamesAreOneLineEach();
     void unusableScheduleIsNotScanned_data();
     void unusableScheduleIsNotScanned();
+    void ifScheduled_data();
+    void ifScheduled();
 
 private:
     QString path(const QString& name) const { return m_dir->filePath(name); }
@@ -402,6 +405,44 @@ void TestRunResult::unusableScheduleIsNotScanned()
     QCOMPARE(file.value("outcome").toString(), "not-started");
     QCOMPARE(file.value("reason").toString(), closing);
     QVERIFY(file.value("lastCompleted").isNull());
+}
+
+void TestRunResult::ifScheduled_data()
+{
+    QTest::addColumn<QVariant>("hasSchedule"); // invalid: not stored
+    QTest::newRow("schedule on") << QVariant(true);
+    QTest::newRow("schedule off") << QVariant(false);
+    QTest::newRow("nothing stored: off") << QVariant();
+}
+
+// With the schedule off, a run the timer starts anyway contacts nothing and keeps the last result.
+void TestRunResult::ifScheduled()
+{
+    QFETCH(QVariant, hasSchedule);
+
+    const QString home = path("home");
+    {
+        RunnerProcess runner(home);
+        QVERIFY(run(runner, RunSetup{}, "first", {}).endedInOrder());
+    }
+    if (hasSchedule.isValid()) {
+        QSettings(QDir(home).filePath("config/norvo/norvo-gui.conf"), QSettings::IniFormat)
+            .setValue("Scan/HasSchedule", hasSchedule);
+    }
+    RunnerProcess runner(home);
+    const QByteArray before = bytesOf(runner.resultFile());
+    int connections = -1;
+    const auto result = run(runner, RunSetup{}, "second", {"--if-scheduled"}, &connections);
+    QVERIFY2(result.endedInOrder(), qPrintable(result.log()));
+    if (hasSchedule.toBool()) {
+        QCOMPARE(result.lines.last(), kScriptSummary);
+        QCOMPARE(connections, 1);
+        return;
+    }
+    QCOMPARE(result.lines.filter("Scheduled scan").join('\n'),
+             "Scheduled scan not needed: the schedule is off");
+    QCOMPARE(connections, 0);
+    QCOMPARE(bytesOf(runner.resultFile()), before);
 }
 
 QTEST_GUILESS_MAIN(TestRunResult)

@@ -1,4 +1,5 @@
 #include "FcIPCLink.h"
+#include "ScanSchedule.h"
 #include "ScheduleCommand.h"
 #include "Settings.h"
 #include "SystemdTimer.h"
@@ -6,6 +7,7 @@
 #include "fcheck_client_ipc.pb.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -14,7 +16,21 @@
 
 namespace {
 
-const QString kNextRun = QStringLiteral("Sat 2026-12-12 02:00:00 UTC");
+const QString kNoManager =
+    QStringLiteral("No user service manager answers: the timer takes the schedule when the manager "
+                   "next starts\n");
+
+// The line --show-schedule writes where no manager answers: the schedule's own next slot.
+QString nextRunLine(const ScanSchedule& schedule)
+{
+    QString line = QStringLiteral("Next run: not known: no user service manager answers");
+    if (schedule.isOn()) {
+        line += QStringLiteral("; the schedule's next slot is ") +
+                QLocale::c().toString(schedule.nextRun(QDateTime::currentDateTime()),
+                                      QStringLiteral("ddd yyyy-MM-dd HH:mm:ss t"));
+    }
+    return line + '\n';
+}
 
 struct Output
 {
@@ -62,13 +78,17 @@ private slots:
     void refusedSchedules();
     void unreadableSettings_data();
     void unreadableSettings();
-    void nextElapseFromListing_data();
-    void nextElapseFromListing();
+    void daysAndTime_data();
+    void daysAndTime();
+    void offKeepsDaysAndTime();
 
 private:
     QTemporaryDir m_config;
     QTemporaryDir m_work;
-    const ScheduleCommand m_command{[] { return kNextRun; }};
+    // Tests never reach the machine's own session bus: this one is not connected.
+    const SystemdTimer m_timer{QDBusConnection(QString()), 0};
+    const ScheduleCommand m_command{m_timer,
+                                    TimerDropIn(m_config.filePath("timer.d/override.conf"))};
 };
 
 void TestScheduleCommand::initTestCase()
@@ -148,7 +168,7 @@ void TestScheduleCommand::setShowAndScan()
     QFETCH(QString, warnings);
 
     const Output set = run([&](QTextStream& out, QTextStream& err) {
-        return m_command.set(type, items, paths, out, err);
+        return m_command.set(type, items, paths, QString(), QString(), out, err);
     });
     QCOMPARE(set.err, warnings);
     QCOMPARE(set.status, 0);
@@ -158,13 +178,14 @@ void TestScheduleCommand::setShowAndScan()
         expected += QStringLiteral("Target: %1\n").arg(target);
     }
     expected += QStringLiteral("Boot records: %1\nRunning processes: %2\nSettings file: %3\n"
-                               "Next run: %4\n")
-                    .arg(boot ? "yes" : "no", processes ? "yes" : "no", settingsFile(), kNextRun);
+                               "Runs: Sundays at 02:00\n")
+                    .arg(boot ? "yes" : "no", processes ? "yes" : "no", settingsFile());
+    expected += nextRunLine(ScanSchedule::weekly({7}, QTime(2, 0)));
     const Output show =
         run([&](QTextStream& out, QTextStream& err) { return m_command.show(out, err); });
     QCOMPARE(show.status, 0);
     QCOMPARE(show.out, expected);
-    QCOMPARE(set.out, expected);
+    QCOMPARE(set.out, kNoManager + expected);
 
     QCOMPARE(stored("Scan/ScheduleScanType").toString(), storedType);
     if (type == "custom") {
@@ -216,7 +237,7 @@ void TestScheduleCommand::otherKeysKeptByteForByte()
     const QList<QByteArray> before = linesBesideSchedule(settingsFile());
 
     const Output set = run([&](QTextStream& out, QTextStream& err) {
-        return m_command.set("custom", {ScanTask::User}, {"/srv"}, out, err);
+        return m_command.set("custom", {ScanTask::User}, {"/srv"}, QString(), QString(), out, err);
     });
     QCOMPARE(set.status, 0);
     QCOMPARE(stored("Scan/ScheduleScanType").toString(), "CustomScan");
@@ -234,7 +255,7 @@ void TestScheduleCommand::refusedSchedules_data()
     const QList<ScanTask::ItemType> none;
     QTest::newRow("unknown type")
         << "weekly" << none << QByteArrayList()
-        << "Unknown schedule type \"weekly\": use express, full or custom";
+        << "Unknown schedule type \"weekly\": use express, full, custom or off";
     QTest::newRow("express with a path")
         << "express" << none << QByteArrayList{"/srv"}
         << "Only a custom schedule takes --include options and paths";
@@ -258,7 +279,7 @@ void TestScheduleCommand::refusedSchedules()
     QFETCH(QString, line);
 
     const Output set = run([&](QTextStream& out, QTextStream& err) {
-        return m_command.set(type, items, paths, out, err);
+        return m_command.set(type, items, paths, QString(), QString(), out, err);
     });
     QCOMPARE(set.status, 2);
     QCOMPARE(set.err, line + '\n');
@@ -281,7 +302,8 @@ void TestScheduleCommand::unreadableSettings()
     QFile::remove(settingsFile());
     QVERIFY(QDir().mkdir(settingsFile()));
     const Output output = run([&](QTextStream& out, QTextStream& err) {
-        return isSet ? m_command.set("full", {}, {}, out, err) : m_command.show(out, err);
+        return isSet ? m_command.set("full", {}, {}, QString(), QString(), out, err)
+                     : m_command.show(out, err);
     });
     QCOMPARE(output.status, 2);
     QCOMPARE(output.err,
@@ -289,41 +311,96 @@ void TestScheduleCommand::unreadableSettings()
     QCOMPARE(output.out, QString());
 }
 
-void TestScheduleCommand::nextElapseFromListing_data()
+void TestScheduleCommand::daysAndTime_data()
 {
-    QTest::addColumn<QString>("listing");
-    QTest::addColumn<QString>("next");
+    QTest::addColumn<QString>("at");
+    QTest::addColumn<QString>("days");
+    QTest::addColumn<QByteArrayList>("lines"); // of the file, as the front-end writes them
+    QTest::addColumn<QString>("runs");
 
-    QTest::newRow("active") << "NEXT                        LEFT     LAST                        "
-                               "PASSED  UNIT                       ACTIVATES\n"
-                               "Sat 2026-12-12 02:00:00 UTC 11h left Fri 2026-12-11 02:00:04 UTC "
-                               "12h ago norvo-scheduled-scan.timer norvo-scheduled-scan.service\n"
-                               "\n1 timers listed.\n"
-                            << kNextRun;
-    QTest::newRow("inactive") << "NEXT LEFT LAST PASSED UNIT                       ACTIVATES\n"
-                                 "-    -    -    -      norvo-scheduled-scan.timer "
-                                 "norvo-scheduled-scan.service\n\n1 timers listed.\n"
-                              << QString();
-    QTest::newRow("inactive, older manager")
-        << "NEXT LEFT LAST PASSED UNIT                       ACTIVATES\n"
-           "n/a  n/a  n/a  n/a    norvo-scheduled-scan.timer norvo-scheduled-scan.service\n"
-        << QString();
-    QTest::newRow("no such timer") << "NEXT LEFT LAST PASSED UNIT ACTIVATES\n\n0 timers listed.\n"
-                                   << QString();
-    QTest::newRow("another timer")
-        << "NEXT                        LEFT     LAST PASSED UNIT       "
-           "ACTIVATES\n"
-           "Sat 2026-12-12 02:00:00 UTC 11h left -    -      other.timer "
-           "other.service\n"
-        << QString();
-    QTest::newRow("no output") << QString() << QString();
+    const QByteArray time0730 = R"(ScheduleTime=@Variant(\0\0\0\xf\x1\x9b\xfc\xc0))";
+    QTest::newRow("time and two days") << "07:30"
+                                       << "wed,mon" << QByteArrayList{"ScheduleDays=1, 3", time0730}
+                                       << "Mondays and Wednesdays at 07:30";
+    QTest::newRow("one day, names in capitals")
+        << "7:30"
+        << "Fri" << QByteArrayList{R"(ScheduleDays=@Variant(\0\0\0\t\0\0\0\x1\0\0\0\x2\0\0\0\x5))"}
+        << "Fridays at 07:30";
+    QTest::newRow("daily") << "23:05"
+                           << "daily" << QByteArrayList{"ScheduleDays=1, 2, 3, 4, 5, 6, 7"}
+                           << "every day at 23:05";
+    QTest::newRow("weekdays, stored time kept")
+        << QString() << "weekdays" << QByteArrayList{"ScheduleDays=1, 2, 3, 4, 5"}
+        << "Mondays, Tuesdays, Wednesdays, Thursdays and Fridays at 02:00";
+    QTest::newRow("time only, stored day kept")
+        << "00:00" << QString() << QByteArrayList{R"(ScheduleTime=@Variant(\0\0\0\xf\0\0\0\0))"}
+        << "Sundays at 00:00";
 }
 
-void TestScheduleCommand::nextElapseFromListing()
+void TestScheduleCommand::daysAndTime()
 {
-    QFETCH(QString, listing);
-    QFETCH(QString, next);
-    QCOMPARE(SystemdTimer::nextElapseFromListing(listing), next);
+    QFETCH(QString, at);
+    QFETCH(QString, days);
+    QFETCH(QByteArrayList, lines);
+    QFETCH(QString, runs);
+
+    const Output set = run([&](QTextStream& out, QTextStream& err) {
+        return m_command.set("express", {}, {}, at, days, out, err);
+    });
+    QCOMPARE(set.err, QString());
+    QCOMPARE(set.status, 0);
+    QVERIFY2(set.out.contains("\nRuns: " + runs + '\n'), qPrintable(set.out));
+    QFile file(settingsFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArrayList fileLines = file.readAll().split('\n');
+    QVERIFY(fileLines.contains("HasSchedule=true"));
+    for (const QByteArray& line : lines) {
+        QVERIFY2(fileLines.contains(line), line.constData());
+    }
+}
+
+void TestScheduleCommand::offKeepsDaysAndTime()
+{
+    const auto set = [this](const QString& type, const QString& at, const QString& days) {
+        return run([&](QTextStream& out, QTextStream& err) {
+            return m_command.set(type, {}, {}, at, days, out, err);
+        });
+    };
+    QCOMPARE(set("full", "07:30", "mon,wed").status, 0);
+    const Output off = set("off", QString(), QString());
+    QCOMPARE(off.err, QString());
+    QCOMPARE(off.status, 0);
+    QVERIFY2(
+        off.out.endsWith("Runs: never: the schedule is off\n" + nextRunLine(ScanSchedule::off())),
+        qPrintable(off.out));
+    QCOMPARE(stored("Scan/HasSchedule").toBool(), false);
+    QCOMPARE(stored("Scan/ScheduleTime").toTime(), QTime(7, 30));
+    QCOMPARE(stored("Scan/ScheduleDays").toStringList(), QStringList({"1", "3"}));
+    QCOMPARE(stored("Scan/ScheduleScanType").toString(), "FullScan");
+
+    // Switched on again, the days and time are back.
+    QVERIFY(set("full", QString(), QString())
+                .out.contains("\nRuns: Mondays and Wednesdays at 07:30\n"));
+
+    for (const auto& [type, at, days, line] :
+         {std::tuple{"off", "07:30", "",
+                     "An off schedule takes no --at, --days, --include options or paths"},
+          std::tuple{"express", "7.30", "",
+                     "--at takes a time of day as HH:MM, such as 07:30, not \"7.30\""},
+          std::tuple{"express", "24:00", "",
+                     "--at takes a time of day as HH:MM, such as 07:30, not \"24:00\""},
+          std::tuple{"express", "", "mon,,wed",
+                     "Unknown day \"\" in --days: use mon, tue, wed, thu, fri, sat and sun, daily "
+                     "or weekdays"},
+          std::tuple{"express", "", "monday",
+                     "Unknown day \"monday\" in --days: use mon, tue, wed, thu, fri, sat and sun, "
+                     "daily or weekdays"}}) {
+        const Output refused = set(type, *at ? at : QString(), *days ? days : QString());
+        QCOMPARE(refused.status, 2);
+        QCOMPARE(refused.err, QString::fromLatin1(line) + '\n');
+        QCOMPARE(refused.out, QString());
+    }
+    QCOMPARE(stored("Scan/HasSchedule").toBool(), true);
 }
 
 QTEST_GUILESS_MAIN(TestScheduleCommand)

@@ -48,6 +48,7 @@ while read -r f; do
     usr/bin/$pkg | usr/share/man/man1/$pkg.1.gz | usr/share/doc/$pkg/* | \
     usr/lib/systemd/user/$pkg.service | usr/lib/systemd/user/$pkg.timer | \
     usr/lib/systemd/user/$pkg-*.service | usr/lib/systemd/user/$pkg-*.timer | \
+    usr/lib/systemd/user/$pkg-*.path | \
     usr/share/lintian/overrides/$pkg) ;;
     *) fail "unexpected file /$f" ;;
   esac

@@ -9,7 +9,8 @@ runtime=$(mktemp -d)
 trap 'rm -rf "$runtime"' EXIT
 output=$(cd "$units_dir" && XDG_RUNTIME_DIR=$runtime systemd-analyze --user verify --man=no \
   ./norvo-scheduled-scan.service ./norvo-scheduled-scan.timer \
-  ./norvo-scheduled-scan-catchup.service ./norvo-scheduled-scan-catchup.timer 2>&1)
+  ./norvo-scheduled-scan-catchup.service ./norvo-scheduled-scan-catchup.timer \
+  ./norvo-scheduled-scan-sync.service ./norvo-scheduled-scan-sync.path 2>&1)
 status=$?
 if [ $status -ne 0 ] || [ -n "$output" ]; then
   printf '%s\n' "$output"

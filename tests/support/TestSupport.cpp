@@ -98,7 +98,7 @@ QList<QByteArray> linesBesideSchedule(const QString& settingsFile)
     }
     QList<QByteArray> lines = file.readAll().split('\n');
     lines.removeIf([](const QByteArray& line) {
-        return line.startsWith("ScheduleScanType=") ||
+        return line.startsWith("HasSchedule=") || line.startsWith("ScheduleScanType=") ||
                line.startsWith("SchedulePersistentPaths=") ||
                line.startsWith("ScheduleCustomPaths=");
     });
