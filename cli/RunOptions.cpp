@@ -158,17 +158,25 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
     options.ifIncomplete = parser.isSet(ifIncomplete);
     options.ifScheduled = parser.isSet(ifScheduled);
     if (parser.isSet(waitForDaemons)) {
-        bool ok = false;
-        options.waitForDaemonsS = parser.value(waitForDaemons).toInt(&ok);
-        if (!ok || options.waitForDaemonsS < 0) {
+        const std::optional<qint64> ms = Duration::parseSecondsMs(parser.value(waitForDaemons));
+        if (!ms) {
             return usageError(QStringLiteral("--wait-for-daemons takes a number of seconds"));
         }
+        if (*ms > Duration::kMaxMs) {
+            return usageError(QStringLiteral("--wait-for-daemons takes at most %1 seconds (a week)")
+                                  .arg(Duration::kMaxMs / 1000));
+        }
+        options.waitForDaemonsMs = *ms;
     }
     if (parser.isSet(deferOnBattery)) {
         const std::optional<qint64> ms = Duration::parseMs(parser.value(deferOnBattery));
         if (!ms) {
             return usageError(QStringLiteral("--defer-on-battery takes a duration such as 2h, "
                                              "90min or 45s"));
+        }
+        if (*ms > Duration::kMaxMs) {
+            return usageError(QStringLiteral("--defer-on-battery takes at most %1 (a week)")
+                                  .arg(Duration::text(Duration::kMaxMs)));
         }
         options.deferOnBatteryMs = *ms;
     }

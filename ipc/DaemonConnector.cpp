@@ -1,5 +1,6 @@
 #include "DaemonConnector.h"
 
+#include "EscapedName.h"
 #include "IPCLink.h"
 
 #include <QDebug>
@@ -87,8 +88,7 @@ bool DaemonConnector::connectWhenListening(QLocalSocket& socket, const QString& 
     const qint64 bound = (m_daemonWait.remainingTime() + 999) / 1000;
     qInfo().noquote() << QStringLiteral("%1 is not listening at \"%2\" yet, the run waits up to "
                                         "%3 s for it")
-                             .arg(daemon, path)
-                             .arg(bound);
+                             .arg(daemon, escapedName(path), QString::number(bound));
     bool connected = false;
     for (int pauseMs = kFirstRetryPauseMs; !connected && !m_daemonWait.hasExpired();
          pauseMs = qMin(pauseMs * 2, kMaxRetryPauseMs)) {
@@ -118,7 +118,7 @@ void DaemonConnector::reportFailure(QLocalSocket& socket, const QString& path,
         socket.abort();
         qWarning().noquote() << QStringLiteral("Cannot connect to %1 at \"%2\": no connection "
                                                "within %3 ms")
-                                    .arg(daemon, path)
+                                    .arg(daemon, escapedName(path))
                                     .arg(m_waitMs);
         return;
     }

@@ -67,21 +67,21 @@ QString pastTense(nv::FileAction action)
 }
 
 // Names found in an archive or mail sit in the report of the item that holds them.
-void collectNames(const nv::ScanReport& report, QStringList* names)
+void collectNames(const nv::ScanReport& report, RunReport::Threat* threat)
 {
     for (const nv::Virus& virus : report.virus()) {
-        names->append(QString::fromStdString(virus.name()));
+        threat->addName(QString::fromStdString(virus.name()));
     }
     for (const nv::ScanReport& item : report.item()) {
-        collectNames(item, names);
+        collectNames(item, threat);
     }
 }
 
 RunReport::Threat describe(const nv::FileThreat& threat)
 {
     RunReport::Threat described;
-    described.file = QFile::decodeName(QByteArray::fromStdString(threat.report().object()));
-    collectNames(threat.report(), &described.names);
+    described.setFile(QByteArray::fromStdString(threat.report().object()));
+    collectNames(threat.report(), &described);
     if (threat.history_size() > 0) {
         const nv::FileOperation& last = threat.history(threat.history_size() - 1);
         described.action = pastTense(last.action());
@@ -252,6 +252,12 @@ bool ConnectionManager::scan()
         return false;
     }
     const QSharedPointer<ScanTask> task(new ScanTask(ScanTask::ScheduledScan));
+    if (!task->problem().isEmpty()) {
+        m_report.scheduleUnusable = true;
+        finish(Outcome::NotStarted,
+               QStringLiteral("Scheduled scan not started: %1").arg(task->problem()));
+        return false;
+    }
     m_stage = Stage::ScanRequested;
     if (!m_fcLink->scan(task, config, m_configdLink->token())) {
         finish(Outcome::ConnectionLost, kFcLost);

@@ -1,7 +1,5 @@
 #include "RunJournal.h"
 
-#include <QFile>
-
 namespace {
 
 using Field = JournalLog::Field;
@@ -93,7 +91,7 @@ void RunJournal::threat(const RunReport::Threat& threat, quint32 taskId)
     JournalLog::write(JournalLog::Warning, threatLine(threat),
                       {{"MESSAGE_ID", kThreatId},
                        {"NORVO_TASK_ID", QByteArray::number(taskId)},
-                       {"NORVO_THREAT_FILE", QFile::encodeName(threat.file)},
+                       {"NORVO_THREAT_FILE", threat.fileText().toUtf8()},
                        {"NORVO_THREAT_NAMES", threat.namesText().toUtf8()},
                        {"NORVO_THREAT_ACTION",
                         threat.action.isEmpty() ? QByteArray("none") : threat.action.toUtf8()}});
@@ -102,5 +100,5 @@ void RunJournal::threat(const RunReport::Threat& threat, quint32 taskId)
 QString RunJournal::threatLine(const RunReport::Threat& threat)
 {
     return QStringLiteral("Threat found: \"%1\": %2, %3")
-        .arg(threat.file, threat.namesText(), threat.doneText());
+        .arg(threat.fileText(), threat.namesText(), threat.doneText());
 }

@@ -79,6 +79,16 @@ void TestRunOptions::commandLine_data()
     QTest::newRow("negative wait")
         << QStringList{"--wait-for-daemons=-1"} << 2 << "^$"
         << "norvo-scheduled-scan: --wait-for-daemons takes a number of seconds";
+    // Once multiplied in int milliseconds, these were no wait or a second's.
+    QTest::newRow("wait beyond a week")
+        << QStringList{"--wait-for-daemons=2147484"} << 2 << "^$"
+        << "norvo-scheduled-scan: --wait-for-daemons takes at most 604800 seconds (a week)";
+    QTest::newRow("wait beyond 64 bits")
+        << QStringList{"--wait-for-daemons=99999999999999999999"} << 2 << "^$"
+        << "norvo-scheduled-scan: --wait-for-daemons takes at most 604800 seconds (a week)";
+    QTest::newRow("battery wait beyond a week")
+        << QStringList{"--defer-on-battery=169h"} << 2 << "^$"
+        << "norvo-scheduled-scan: --defer-on-battery takes at most 168h (a week)";
     QTest::newRow("battery wait is no duration")
         << QStringList{"--defer-on-battery=soon"} << 2 << "^$"
         << "norvo-scheduled-scan: --defer-on-battery takes a duration such as 2h, 90min or 45s";

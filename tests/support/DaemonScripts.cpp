@@ -16,9 +16,31 @@ using Replies = QList<Reply>;
 const QString kScriptSummary = QStringLiteral("Scheduled scan finished: task 7, final status 0 "
                                               "(Success), files scanned: 3, threats found: 1");
 
+const QByteArray kOddScanningNow("/srv/\x1b[2J\rx");
+const QList<QByteArray> kOddFiles{
+    "/srv/x\nScheduled scan finished: task 7, final status 0 (Success), files scanned: 3, "
+    "threats found: 0",
+    "/srv/\xff\xfe.com",
+    QByteArray("/srv/a\0b\\", 9),
+};
+const QByteArray kOddThreatName("Trojan\nThreat found: \"/etc/passwd\"");
+
 namespace {
 constexpr int kLateStartMs = 500;
+
+nv::FileThreat* addThreat(fc::ServerMessage* message, quint32 id, const QByteArray& file)
+{
+    nv::FileThreat* threat = message->mutable_info(0)->add_threat();
+    threat->set_threat_id(id);
+    threat->set_detection_time(1);
+    threat->mutable_report()->set_object(file.toStdString());
+    threat->mutable_stat()->set_dev(1);
+    threat->mutable_stat()->set_ino(id + 1);
+    threat->set_origin(nv::APP_FILE_CHECK);
+    threat->set_origin_pid(1);
+    return threat;
 }
+} // namespace
 
 nv::Configd2PublicMessage configdReply(nv::Configd2PublicMessage::MessageTag tag)
 {
@@ -146,6 +168,20 @@ ScriptedPeer::Responder fcResponder(FcScript script)
                     {frameOf(scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING, 1))},
                     {frameOf(scanInfo(kScriptTaskId + 1, fc::SCAN_STATE_FINISHED, 9))},
                     {frameOf(finished)}};
+        }
+        case FcScript::OddNames: {
+            fc::ServerMessage scanning = scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING, 1);
+            scanning.mutable_info(0)->mutable_progress()->set_scanning_now(
+                kOddScanningNow.toStdString());
+            fc::ServerMessage finished = scanInfo(kScriptTaskId, fc::SCAN_STATE_FINISHED, 3);
+            for (qsizetype place = 0; place < kOddFiles.size(); ++place) {
+                nv::Virus* virus = addThreat(&finished, quint32(place + 1), kOddFiles[place])
+                                       ->mutable_report()
+                                       ->add_virus();
+                virus->set_type(nv::SE_KNOWN_VIRUS);
+                virus->set_name(kOddThreatName.toStdString());
+            }
+            return {{frameOf(started)}, {frameOf(scanning)}, {frameOf(finished)}};
         }
         case FcScript::NeverStarts:
             break;
