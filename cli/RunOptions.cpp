@@ -77,8 +77,9 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
         QStringLiteral("sync-timer"),
         QStringLiteral("Set the systemd user timer to the schedule's days and time, and exit."));
     const QList<QPair<QCommandLineOption, ScanTask::ItemType>> includes{
-        {QCommandLineOption(QStringLiteral("include-user"),
-                            QStringLiteral("Custom schedule: the home folder and mail.")),
+        {QCommandLineOption(
+             QStringLiteral("include-user"),
+             QStringLiteral("Custom schedule: the home folder, mail, /tmp and /var/tmp.")),
          ScanTask::User},
         {QCommandLineOption(QStringLiteral("include-system"),
                             QStringLiteral("Custom schedule: the system folders.")),
@@ -122,21 +123,60 @@ RunOptions RunOptions::parse(const QStringList& arguments, const QByteArrayList&
         options.action = Action::Exit;
         return options;
     }
+    // A value given twice would keep the last one: the first was meant for something.
+    for (const QString& name : parser.optionNames()) {
+        if (parser.values(name).size() > 1) {
+            return usageError(QStringLiteral("--%1 is given more than once").arg(name));
+        }
+    }
+    // The commands exclude each other, and a command has no use for the options of a scan.
+    QStringList commands;
+    for (const QCommandLineOption& command : {showSchedule, setSchedule, syncTimer}) {
+        if (parser.isSet(command)) {
+            commands << QStringLiteral("--") + command.names().constFirst();
+        }
+    }
+    if (commands.size() > 1) {
+        return usageError(
+            QStringLiteral("%1 and %2 exclude each other").arg(commands[0], commands[1]));
+    }
+    if (!commands.isEmpty()) {
+        for (const QCommandLineOption& option :
+             {exitStatus, ifIncomplete, ifScheduled, waitForDaemons, deferOnBattery}) {
+            if (parser.isSet(option)) {
+                return usageError(QStringLiteral("--%1 goes with a scan, not with %2")
+                                      .arg(option.names().constFirst(), commands[0]));
+            }
+        }
+    }
+    // From a script an unset variable gives an empty word, which would schedule the current
+    // folder or, from a service, "/".
+    if (parser.positionalArguments().contains(QString())) {
+        return usageError(QStringLiteral("an empty path names no file"));
+    }
     options.exitStatus = parser.isSet(exitStatus);
     options.ifIncomplete = parser.isSet(ifIncomplete);
     options.ifScheduled = parser.isSet(ifScheduled);
     if (parser.isSet(waitForDaemons)) {
-        bool ok = false;
-        options.waitForDaemonsS = parser.value(waitForDaemons).toInt(&ok);
-        if (!ok || options.waitForDaemonsS < 0) {
+        const std::optional<qint64> ms = Duration::parseSecondsMs(parser.value(waitForDaemons));
+        if (!ms) {
             return usageError(QStringLiteral("--wait-for-daemons takes a number of seconds"));
         }
+        if (*ms > Duration::kMaxMs) {
+            return usageError(QStringLiteral("--wait-for-daemons takes at most %1 seconds (a week)")
+                                  .arg(Duration::kMaxMs / 1000));
+        }
+        options.waitForDaemonsMs = *ms;
     }
     if (parser.isSet(deferOnBattery)) {
         const std::optional<qint64> ms = Duration::parseMs(parser.value(deferOnBattery));
         if (!ms) {
             return usageError(QStringLiteral("--defer-on-battery takes a duration such as 2h, "
                                              "90min or 45s"));
+        }
+        if (*ms > Duration::kMaxMs) {
+            return usageError(QStringLiteral("--defer-on-battery takes at most %1 (a week)")
+                                  .arg(Duration::text(Duration::kMaxMs)));
         }
         options.deferOnBatteryMs = *ms;
     }

@@ -29,7 +29,7 @@ struct RunOptions
     bool exitStatus = false;
     bool ifIncomplete = false;
     bool ifScheduled = false;
-    int waitForDaemonsS = 0;
+    qint64 waitForDaemonsMs = 0;
     qint64 deferOnBatteryMs = 0;
     QString scheduleType;
     QList<ScanTask::ItemType> scheduleItems;

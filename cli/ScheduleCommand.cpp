@@ -128,6 +128,8 @@ int ScheduleCommand::show(QTextStream& out, QTextStream& err) const
     if (task.paths().isEmpty()) {
         out << "Targets: none\n";
     }
+    // The system folders take PATH's entries, and a terminal's PATH is not the service's.
+    out << "PATH: " << QFile::decodeName(qgetenv("PATH")) << '\n';
     out << "Boot records: " << yesNo(task.scanMbr()) << '\n';
     out << "Running processes: " << yesNo(task.scanRunningProcesses()) << '\n';
     out << "Settings file: " << settings.fileName();

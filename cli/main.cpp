@@ -97,7 +97,7 @@ int main(int argc, char* argv[])
     ConnectionManager manager;
     QObject::connect(&manager, &ConnectionManager::finished, &app, &QCoreApplication::quit);
     manager.watchStopSignals(&stopSignals);
-    manager.setDaemonWait(options.waitForDaemonsS * 1000);
+    manager.setDaemonWait(options.waitForDaemonsMs);
     // Where the report goes, in this order, before the run's closing line.
     ResultFile resultFile(ResultFile::defaultPath());
     DesktopNotifier notifier;

@@ -15,5 +15,5 @@ void IncompleteGate::start()
     }
     emit closed(QStringLiteral("Scheduled scan not needed: the last scan completed at %1")
                     .arg(previous->lastCompleted.toString(Qt::ISODate)),
-                QtInfoMsg);
+                RunJournal::Gate::NotNeeded);
 }

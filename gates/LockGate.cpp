@@ -7,6 +7,6 @@ void LockGate::start()
     if (m_lock.acquire()) {
         emit passed();
     } else {
-        emit closed(m_lock.heldLine(), QtWarningMsg);
+        emit closed(m_lock.heldLine(), RunJournal::Gate::AlreadyRunning);
     }
 }

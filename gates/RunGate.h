@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RunJournal.h"
+
 #include <QObject>
 #include <QString>
 
@@ -19,5 +21,5 @@ public:
 signals:
     void passed();
     // The run ends here, before anything was contacted or written, with this closing line.
-    void closed(const QString& line, QtMsgType level);
+    void closed(const QString& line, RunJournal::Gate kind);
 };

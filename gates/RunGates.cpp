@@ -40,16 +40,12 @@ void RunGates::startNext()
     m_gates[m_next++]->start();
 }
 
-void RunGates::onClosed(const QString& line, QtMsgType level)
+void RunGates::onClosed(const QString& line, RunJournal::Gate kind)
 {
     if (m_cancelled) {
         return;
     }
     m_cancelled = true;
-    if (level == QtWarningMsg) {
-        qWarning().noquote() << line;
-    } else {
-        qInfo().noquote() << line;
-    }
+    RunJournal::closingLine(kind, line);
     emit closed();
 }

@@ -27,7 +27,7 @@ signals:
 
 private:
     void startNext();
-    void onClosed(const QString& line, QtMsgType level);
+    void onClosed(const QString& line, RunJournal::Gate kind);
 
     std::vector<std::unique_ptr<RunGate>> m_gates;
     std::size_t m_next = 0;

@@ -1,6 +1,7 @@
 #include "Duration.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -13,7 +14,7 @@ struct Unit
 constexpr std::array<Unit, 4> kUnits{
     {{"h", 3600 * 1000}, {"min", 60 * 1000}, {"s", 1000}, {"ms", 1}}};
 constexpr qint64 kSecondMs = 1000;
-// Enough digits for any duration up to kMaxMs, few enough that no sum overflows.
+// Enough digits for any duration up to kMaxMs in any unit, few enough that no product overflows.
 constexpr int kMaxDigits = 10;
 
 std::optional<qint64> unitMs(const QString& suffix)
@@ -29,11 +30,9 @@ std::optional<qint64> unitMs(const QString& suffix)
 
 std::optional<qint64> Duration::parseMs(const QString& text)
 {
-    static const QRegularExpression plainSeconds(QStringLiteral("^\\d{1,%1}$").arg(kMaxDigits));
     static const QRegularExpression part(QStringLiteral("\\G(\\d{1,%1})([a-z]+)").arg(kMaxDigits));
-    if (plainSeconds.match(text).hasMatch()) {
-        const qint64 ms = text.toLongLong() * kSecondMs;
-        return ms <= kMaxMs ? std::optional<qint64>(ms) : std::nullopt;
+    if (const std::optional<qint64> seconds = parseSecondsMs(text)) {
+        return seconds;
     }
     qint64 total = 0;
     qsizetype consumed = 0;
@@ -43,16 +42,32 @@ std::optional<qint64> Duration::parseMs(const QString& text)
         if (!unit) {
             return std::nullopt;
         }
-        total += match.captured(1).toLongLong() * *unit;
-        if (total > kMaxMs) {
-            return std::nullopt;
-        }
+        // Each part is below 2^55 and the sum stops at kTooLong: no overflow.
+        total = std::min(total + match.captured(1).toLongLong() * *unit, kTooLong);
         consumed = match.capturedEnd();
     }
     if (consumed == 0 || consumed != text.size()) {
         return std::nullopt;
     }
     return total;
+}
+
+std::optional<qint64> Duration::parseSecondsMs(const QString& text)
+{
+    static const QRegularExpression plainSeconds(QStringLiteral("^\\d+$"));
+    if (!plainSeconds.match(text).hasMatch()) {
+        return std::nullopt;
+    }
+    // Leading zeros add nothing; more digits than any wait has are too long, however many.
+    qsizetype first = 0;
+    while (first + 1 < text.size() && text.at(first) == QLatin1Char('0')) {
+        ++first;
+    }
+    const QStringView digits = QStringView(text).mid(first);
+    if (digits.size() > kMaxDigits) {
+        return kTooLong;
+    }
+    return std::min(digits.toLongLong() * kSecondMs, kTooLong);
 }
 
 QString Duration::text(qint64 ms)

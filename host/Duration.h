@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QtGlobal>
-#include <limits>
 #include <optional>
 
 // Durations as a user writes them on the command line and reads them in the journal: "2h",
@@ -10,11 +9,17 @@
 class Duration
 {
 public:
-    // A QTimer holds no more than this; a longer wait is a typing error, not a wish.
-    static constexpr qint64 kMaxMs = std::numeric_limits<int>::max();
+    // The longest wait an option takes: a longer one is a typing error, not a wish. (A QTimer
+    // holds it too.)
+    static constexpr qint64 kMaxMs = 7 * 24 * 3600 * qint64(1000);
+    // What parseMs gives for a duration longer than kMaxMs.
+    static constexpr qint64 kTooLong = kMaxMs + 1;
 
-    // The duration in milliseconds, or nothing when the text is not one (or longer than kMaxMs).
+    // The duration in milliseconds, kTooLong when it is longer than kMaxMs, or nothing when the
+    // text is not one.
     static std::optional<qint64> parseMs(const QString& text);
+    // Plain seconds, as --wait-for-daemons takes them, in the same terms.
+    static std::optional<qint64> parseSecondsMs(const QString& text);
     // The shortest text parseMs reads back, with "ms" for the rest below a second.
     static QString text(qint64 ms);
 };

@@ -1,9 +1,11 @@
 #include "DaemonConnector.h"
 
+#include "EscapedName.h"
 #include "IPCLink.h"
 
 #include <QDebug>
 #include <QLocalSocket>
+#include <QSignalBlocker>
 #include <cerrno>
 #include <poll.h>
 
@@ -18,6 +20,30 @@ bool notListening(QLocalSocket::LocalSocketError error)
            error == QLocalSocket::ConnectionRefusedError;
 }
 
+// What the socket said, in words.
+QString said(const QLocalSocket& socket)
+{
+    switch (socket.error()) {
+    case QLocalSocket::ServerNotFoundError:
+        return QStringLiteral("no such socket");
+    case QLocalSocket::ConnectionRefusedError:
+        return QStringLiteral("connection refused, nothing listens there");
+    case QLocalSocket::SocketAccessError:
+        return QStringLiteral("permission denied");
+    case QLocalSocket::PeerClosedError:
+        return QStringLiteral("closed by the other end");
+    case QLocalSocket::SocketTimeoutError:
+    case QLocalSocket::SocketResourceError:
+    case QLocalSocket::DatagramTooLargeError:
+    case QLocalSocket::ConnectionError:
+    case QLocalSocket::UnsupportedSocketOperationError:
+    case QLocalSocket::OperationError:
+    case QLocalSocket::UnknownSocketError:
+        break;
+    }
+    return socket.errorString();
+}
+
 } // namespace
 
 DaemonConnector::DaemonConnector(std::function<bool()> stopped, PeerGuard peers)
@@ -28,7 +54,16 @@ DaemonConnector::DaemonConnector(std::function<bool()> stopped, PeerGuard peers)
 DaemonConnector::Result DaemonConnector::connect(QLocalSocket& socket, const QString& path,
                                                  const QString& daemon)
 {
-    if (!connectWhenListening(socket, path, daemon)) {
+    bool connected = false;
+    {
+        // The socket's own error lines come once, when the attempts are over, not per attempt.
+        const QSignalBlocker quiet(socket);
+        connected = connectWhenListening(socket, path, daemon);
+    }
+    if (!connected) {
+        if (!m_stopped()) {
+            reportFailure(socket, path, daemon);
+        }
         return Result::NotConnected;
     }
     if (!m_peers.admit(socket, path)) {
@@ -53,9 +88,7 @@ bool DaemonConnector::connectWhenListening(QLocalSocket& socket, const QString& 
     const qint64 bound = (m_daemonWait.remainingTime() + 999) / 1000;
     qInfo().noquote() << QStringLiteral("%1 is not listening at \"%2\" yet, the run waits up to "
                                         "%3 s for it")
-                             .arg(daemon, path)
-                             .arg(bound);
-    m_retrying = true;
+                             .arg(daemon, escapedName(path), QString::number(bound));
     bool connected = false;
     for (int pauseMs = kFirstRetryPauseMs; !connected && !m_daemonWait.hasExpired();
          pauseMs = qMin(pauseMs * 2, kMaxRetryPauseMs)) {
@@ -68,7 +101,6 @@ bool DaemonConnector::connectWhenListening(QLocalSocket& socket, const QString& 
             break;
         }
     }
-    m_retrying = false;
     if (m_stopped()) {
         return false;
     }
@@ -76,6 +108,23 @@ bool DaemonConnector::connectWhenListening(QLocalSocket& socket, const QString& 
         << (connected ? QStringLiteral("%1 is listening now, the run goes on").arg(daemon)
                       : QStringLiteral("%1 did not appear within %2 s").arg(daemon).arg(bound));
     return connected;
+}
+
+void DaemonConnector::reportFailure(QLocalSocket& socket, const QString& path,
+                                    const QString& daemon)
+{
+    if (socket.state() != QLocalSocket::UnconnectedState) {
+        // Still trying when the wait ran out: the socket has nothing to say.
+        socket.abort();
+        qWarning().noquote() << QStringLiteral("Cannot connect to %1 at \"%2\": no connection "
+                                               "within %3 ms")
+                                    .arg(daemon, escapedName(path))
+                                    .arg(m_waitMs);
+        return;
+    }
+    emit socket.errorOccurred(socket.error());
+    qWarning().noquote()
+        << QStringLiteral("Cannot connect to %1 at \"%2\": %3").arg(daemon, path, said(socket));
 }
 
 bool DaemonConnector::pause(int ms)

@@ -34,8 +34,6 @@ public:
     void setDaemonWait(qint64 ms) { m_daemonWait.setRemainingTime(ms); }
     // A descriptor that becomes readable when a stop signal arrives: it ends a pause at once.
     void setWakeDescriptor(int fd) { m_wakeFd = fd; }
-    // True while attempts are repeated: the failures they expect are not worth a line each.
-    bool isRetrying() const { return m_retrying; }
 
     // NotConnected also after a stop; Untrusted with the socket aborted before a byte went out.
     Result connect(QLocalSocket& socket, const QString& path, const QString& daemon);
@@ -43,6 +41,9 @@ public:
 private:
     bool connectWhenListening(QLocalSocket& socket, const QString& path, const QString& daemon);
     bool waitForConnected(QLocalSocket& socket);
+    // The socket's error as it would have reported it, then a line in words: which daemon,
+    // which path, what the socket said.
+    void reportFailure(QLocalSocket& socket, const QString& path, const QString& daemon);
     // False when a stop signal ended the run during the pause.
     bool pause(int ms);
 
@@ -51,5 +52,4 @@ private:
     int m_waitMs;
     int m_wakeFd = -1;
     QDeadlineTimer m_daemonWait{0};
-    bool m_retrying = false;
 };

@@ -1,5 +1,7 @@
 #include "PeerGuard.h"
 
+#include "EscapedName.h"
+
 #include <QLocalSocket>
 #include <utility>
 
@@ -14,12 +16,12 @@ bool PeerGuard::admit(const QLocalSocket& socket, const QString& path) const
     const std::optional<PeerCredentials> peer = m_source(socket);
     if (!peer) {
         qWarning("Refusing the peer at \"%s\": its credentials cannot be read",
-                 qUtf8Printable(path));
+                 qUtf8Printable(escapedName(path)));
         return false;
     }
     if (peer->uid != kRootUid && peer->uid != m_ownUid) {
         qWarning("Refusing the peer at \"%s\": uid %u, pid %d is neither root nor this user",
-                 qUtf8Printable(path), unsigned(peer->uid), int(peer->pid));
+                 qUtf8Printable(escapedName(path)), unsigned(peer->uid), int(peer->pid));
         return false;
     }
     return true;
@@ -28,5 +30,5 @@ bool PeerGuard::admit(const QLocalSocket& socket, const QString& path) const
 QString PeerGuard::refusedLine(const QString& path)
 {
     return QStringLiteral("Scheduled scan not started: the peer at \"%1\" is not a trusted daemon")
-        .arg(path);
+        .arg(escapedName(path));
 }

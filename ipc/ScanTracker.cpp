@@ -1,8 +1,8 @@
 #include "ScanTracker.h"
 
+#include "EscapedName.h"
 #include "LenientParser.h"
 
-#include <QFile>
 #include <utility>
 
 namespace {
@@ -99,8 +99,8 @@ bool ScanTracker::onScanInfo(const fc::ScanInfo& info)
 const ScanTracker::Summary& ScanTracker::summary() const
 {
     if (!m_current.scanningNowDecoded) {
-        m_current.summary.scanningNow =
-            QFile::decodeName(QByteArray::fromStdString(m_current.scanningNow));
+        m_current.summary.scanningNow = escapedName(
+            QByteArray::fromStdString(m_current.scanningNow.substr(0, size_t(kMaxNameBytes))));
         m_current.scanningNowDecoded = true;
     }
     return m_current.summary;

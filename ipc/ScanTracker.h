@@ -26,7 +26,7 @@ public:
         bool traverseDone = false;
         quint64 filesToScan = 0;
         quint64 filesScanned = 0;
-        QString scanningNow;
+        QString scanningNow; // escaped, as the log shows a name
         quint64 threatsFound = 0;
         bool finished = false;
         // The daemon's result for a finished task, which may be a code that this build does not

@@ -53,13 +53,17 @@ DesktopNotifier::Preferences DesktopNotifier::Preferences::ofThisRun()
 {
     const Inventory& inventory = *Inventory::instance();
     const nv::LinuxGUIConfig config = inventory.config();
-    const Settings& settings = Settings::instance();
     Preferences preferences;
     preferences.configured = inventory.hasConfig();
     preferences.showNotifications = config.show_notifications();
     preferences.playSound = config.play_sound();
-    preferences.popUp = settings.value(Settings::PopUp, Settings::General).toBool();
-    preferences.sound = settings.value(Settings::Sound, Settings::General).toBool();
+    // A settings file that cannot be used leaves the front-end's defaults: the store would read
+    // a FIFO there forever, and the run's closing line has already named the file.
+    if (Settings::fileProblem().isEmpty()) {
+        const Settings& settings = Settings::instance();
+        preferences.popUp = settings.value(Settings::PopUp, Settings::General).toBool();
+        preferences.sound = settings.value(Settings::Sound, Settings::General).toBool();
+    }
     return preferences;
 }
 
@@ -120,8 +124,11 @@ DesktopNotifier::Notification DesktopNotifier::threatsFound(const RunReport& rep
     const quint64 count = report.threatCount();
     QStringList lines;
     for (const RunReport::Threat& threat : report.threats.mid(0, kShownFiles)) {
-        const QString line =
-            QStringLiteral("%1: %2, %3").arg(threat.file, threat.namesText(), threat.doneText());
+        QString line = QStringLiteral("%1: %2, %3")
+                           .arg(threat.fileText(), threat.namesText(), threat.doneText());
+        if (line.size() > kMaxLineChars) {
+            line = line.left(kMaxLineChars - 3) + QLatin1String("...");
+        }
         lines << (markup ? escapedForMarkup(line) : line);
     }
     if (count > quint64(lines.size())) {
@@ -153,7 +160,10 @@ DesktopNotifier::Notification DesktopNotifier::incomplete(const RunReport& repor
     return {QStringLiteral("dialog-error"),
             started ? QStringLiteral("Scheduled scan did not finish")
                     : QStringLiteral("Scheduled scan could not start"),
-            cause(report.outcome),
+            report.scheduleUnusable
+                ? QStringLiteral("The scan schedule in your settings cannot be used; the log of "
+                                 "the run tells why.")
+                : cause(report.outcome),
             {{QStringLiteral("urgency"), QVariant::fromValue(kUrgencyNormal)}}};
 }
 

@@ -15,6 +15,9 @@ public:
     // The run's end may wait this long for the desktop, no longer.
     static constexpr int kNotifyWaitMs = 1000;
     static constexpr int kShownFiles = 5;
+    // A desktop shows a few lines of a notification; each threat's line is cut here, which bounds
+    // the body however long the names are.
+    static constexpr int kMaxLineChars = 300;
     static constexpr char kAppName[] = "norvo-scheduled-scan";
 
     // The user's choices: those of the configuration daemon (until a configuration has arrived

@@ -28,5 +28,6 @@ void ConfigdResponseHandler::onFcheckResponse(const nv::Configd2PublicMessage& m
         qDebug() << QStringLiteral("ConfigD -> GET_FCHECK_RESPONSE ERROR: %1")
                         .arg(int(LenientParser::asSent(error, nv::Error::kCodeFieldNumber,
                                                        error.has_code(), error.code())));
+        Inventory::instance()->setFcSocketError(message.error());
     }
 }

@@ -6,6 +6,7 @@
 #include "FcIPCLink.h"
 #include "Inventory.h"
 #include "LenientParser.h"
+#include "RunJournal.h"
 #include "ScanProgressLog.h"
 #include "ScanTask.h"
 #include "SignalWatcher.h"
@@ -79,21 +80,21 @@ QString pastTense(nv::FileAction action)
 }
 
 // Names found in an archive or mail sit in the report of the item that holds them.
-void collectNames(const nv::ScanReport& report, QStringList* names)
+void collectNames(const nv::ScanReport& report, RunReport::Threat* threat)
 {
     for (const nv::Virus& virus : report.virus()) {
-        names->append(QString::fromStdString(virus.name()));
+        threat->addName(QString::fromStdString(virus.name()));
     }
     for (const nv::ScanReport& item : report.item()) {
-        collectNames(item, names);
+        collectNames(item, threat);
     }
 }
 
 RunReport::Threat describe(const nv::FileThreat& threat)
 {
     RunReport::Threat described;
-    described.file = QFile::decodeName(QByteArray::fromStdString(threat.report().object()));
-    collectNames(threat.report(), &described.names);
+    described.setFile(QByteArray::fromStdString(threat.report().object()));
+    collectNames(threat.report(), &described);
     if (threat.history_size() > 0) {
         // A newer daemon's action or result is named by its number.
         const nv::FileOperation& last = threat.history(threat.history_size() - 1);
@@ -109,17 +110,11 @@ RunReport::Threat describe(const nv::FileThreat& threat)
     return described;
 }
 
-QString threatLine(const RunReport::Threat& threat)
-{
-    return QStringLiteral("Threat found: \"%1\": %2, %3")
-        .arg(threat.file, threat.namesText(), threat.doneText());
-}
-
 } // namespace
 
 ConnectionManager::ConnectionManager(QObject* parent)
     : QObject(parent), m_configdSocket(new QLocalSocket(this)), m_fcSocket(nullptr),
-      m_connector([this] { return stopped(); })
+      m_progress(nullptr), m_connector([this] { return stopped(); })
 {
     m_report.started = QDateTime::currentDateTimeUtc();
     // Made before the link's own connection, so the run's reaction comes first.
@@ -141,8 +136,8 @@ ConnectionManager::ConnectionManager(QObject* parent)
     connect(fc, &FcIPCLink::connectionLost, this, &ConnectionManager::onFcConnectionLost);
     connect(fc, &FcIPCLink::threatFound, this, &ConnectionManager::onThreatFound);
 
-    auto* progress = new ScanProgressLog(fc, this);
-    connect(fc, &FcIPCLink::newScanInfo, progress, &ScanProgressLog::onScanInfo);
+    m_progress = new ScanProgressLog(fc, this);
+    connect(fc, &FcIPCLink::newScanInfo, m_progress, &ScanProgressLog::onScanInfo);
 
     m_interruptWait.setSingleShot(true);
     connect(&m_interruptWait, &QTimer::timeout, this, &ConnectionManager::onInterruptWaitOver);
@@ -194,11 +189,11 @@ bool ConnectionManager::connectToConfigd()
     const std::optional<QString> path = configdSocketPath(m_defaultConfigdSocket);
     // At once false when there is nothing to connect to.
     if (!path || !connectDaemon(*m_configdSocket, *path, QStringLiteral("ConfigD"))) {
-        return startUpFailed(QStringLiteral("ConfigD connection problem"), QtDebugMsg);
+        return startUpFailed(QStringLiteral("ConfigD connection problem"));
     }
     qDebug() << "ConfigD is connected";
     if (!m_configdLink->subscribeToGuiConfig()) {
-        return startUpFailed(QStringLiteral("ConfigD problem"), QtDebugMsg);
+        return startUpFailed(QStringLiteral("ConfigD problem"));
     }
     return true;
 }
@@ -211,6 +206,18 @@ bool ConnectionManager::initializeFcLink()
                                             "the request for the norvo-filecheck socket"));
     }
     const QString path = Inventory::instance()->fcSocketPath();
+    if (const std::optional<nv::Error> refusal = Inventory::instance()->fcSocketError();
+        path.isEmpty() && refusal) {
+        const std::string name = nv::ErrorCode_Name(refusal->code());
+        QDebug line = qWarning().nospace().noquote();
+        line << "ConfigD answered the request for the norvo-filecheck socket with "
+             << QString::fromStdString(name.empty() ? "error" : name) << " ("
+             << int(refusal->code()) << ")";
+        if (refusal->has_what()) {
+            // The daemon's own text, quoted with its control characters escaped.
+            line.quote() << ": " << QString::fromStdString(refusal->what());
+        }
+    }
     if (!connectToFileCheck(path)) {
         return startUpFailed(
             path.isEmpty()
@@ -223,6 +230,10 @@ bool ConnectionManager::initializeFcLink()
 
 bool ConnectionManager::connectToFileCheck(const QString& socketPath)
 {
+    // No path named at all: there is nothing to try, and the start-up says why.
+    if (socketPath.isEmpty()) {
+        return false;
+    }
     qDebug() << "Socket path = " << socketPath;
     if (!connectDaemon(*m_fcSocket, socketPath, QStringLiteral("norvo-filecheck"))) {
         return false;
@@ -257,11 +268,16 @@ bool ConnectionManager::scan()
     if (config.has_right_start_scanner() && !config.right_start_scanner()) {
         finish(Outcome::Forbidden,
                QStringLiteral("Scheduled scan cannot be started due to central protection server "
-                              "restrictions"),
-               QtDebugMsg);
+                              "restrictions"));
         return false;
     }
     const QSharedPointer<ScanTask> task(new ScanTask(ScanTask::ScheduledScan));
+    if (!task->problem().isEmpty()) {
+        m_report.scheduleUnusable = true;
+        finish(Outcome::NotStarted,
+               QStringLiteral("Scheduled scan not started: %1").arg(task->problem()));
+        return false;
+    }
     m_stage = Stage::ScanRequested;
     if (!m_fcLink->scan(task, config, m_configdLink->token())) {
         finish(Outcome::ConnectionLost, kFcLost);
@@ -277,14 +293,14 @@ bool ConnectionManager::stopped()
     return m_ended;
 }
 
-bool ConnectionManager::startUpFailed(const QString& closingLine, QtMsgType type)
+bool ConnectionManager::startUpFailed(const QString& closingLine)
 {
     stopped();
-    finish(Outcome::NotStarted, closingLine, type);
+    finish(Outcome::NotStarted, closingLine);
     return false;
 }
 
-void ConnectionManager::finish(Outcome outcome, const QString& closingLine, QtMsgType type)
+void ConnectionManager::finish(Outcome outcome, const QString& closingLine)
 {
     if (m_ended) {
         return;
@@ -303,14 +319,16 @@ void ConnectionManager::finish(Outcome outcome, const QString& closingLine, QtMs
     m_report.filesScanned = summary.filesScanned;
     m_report.filesToScan = summary.filesToScan;
     m_report.threatsFound = summary.threatsFound;
+    // The closing line is the last word: what the daemons still send is no longer read, also
+    // not the rest of a batch that a link is dispatching right now.
+    m_fcLink->disconnect(this);
+    m_fcLink->disconnect(m_progress);
+    m_configdSocket->disconnect(m_configdLink.data());
+    m_fcSocket->disconnect(m_fcLink.data());
     for (RunSink* sink : std::as_const(m_sinks)) {
         sink->deliver(m_report);
     }
-    if (type == QtDebugMsg) {
-        qDebug().noquote() << closingLine;
-    } else {
-        qInfo().noquote() << closingLine;
-    }
+    RunJournal::closingLine(m_report);
     // Before the event loop runs this quits nothing: the start-up returns false instead.
     emit finished();
 }
@@ -319,9 +337,6 @@ void ConnectionManager::error(QLocalSocket::LocalSocketError socketError)
 {
     QString line;
     QDebug(&line) << "Error = " << socketError;
-    if (m_connector.isRetrying()) {
-        return;
-    }
     // Before the scan is requested, the step that waits for the daemon reports the failure; the
     // cause is logged as it comes.
     if (m_stage != Stage::ScanRequested) {
@@ -390,7 +405,7 @@ void ConnectionManager::onFcConnectionLost()
 void ConnectionManager::onThreatFound(const nv::FileThreat& threat)
 {
     const RunReport::Threat described = describe(threat);
-    qWarning().noquote() << threatLine(described);
+    RunJournal::threat(described, m_fcLink->scanSummary().taskId);
     // The count goes on in the summary; a mass infection must not grow the run without bound.
     if (m_report.threats.size() < RunReport::kMaxThreats) {
         m_report.threats.append(described);

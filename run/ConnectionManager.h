@@ -14,6 +14,7 @@
 
 class ConfigdIPCLink;
 class FcIPCLink;
+class ScanProgressLog;
 class SignalWatcher;
 
 // Runs one scheduled scan: connects to the configuration daemon, learns the configuration and the
@@ -68,10 +69,10 @@ private:
 
     // The only way out: the first call completes the report, hands it to the sinks, writes the
     // closing line and ends the run; later calls change nothing.
-    void finish(Outcome outcome, const QString& closingLine, QtMsgType type = QtInfoMsg);
+    void finish(Outcome outcome, const QString& closingLine);
     // The start-up reports its own failures, after the line of any step that failed. A wait that
     // a stop signal cut short has ended the run with the stop's line instead.
-    bool startUpFailed(const QString& closingLine, QtMsgType type = QtInfoMsg);
+    bool startUpFailed(const QString& closingLine);
     // True when `socket` reached a trusted daemon at `path`; a peer that is nobody to talk to
     // ends the run.
     bool connectDaemon(QLocalSocket& socket, const QString& path, const QString& daemon);
@@ -95,6 +96,7 @@ private:
     QLocalSocket* m_fcSocket;
     QSharedPointer<ConfigdIPCLink> m_configdLink;
     QSharedPointer<FcIPCLink> m_fcLink;
+    ScanProgressLog* m_progress;
 
     SignalWatcher* m_stopSignals = nullptr;
     DaemonConnector m_connector;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "error.pb.h"
 #include "linux_gui_config.pb.h"
 
 #include <QObject>
 #include <QString>
+#include <optional>
 
 // The process-wide record of what the configuration daemon told us: the front-end configuration
 // with its revision, and the file-check daemon's socket path. Created on first use and kept until
@@ -25,6 +27,9 @@ public:
 
     void setFcSocketPath(const QString& path);
     QString fcSocketPath() const { return m_fcSocketPath; }
+    // The daemon's error when it named no file-check socket.
+    void setFcSocketError(const nv::Error& error) { m_fcSocketError = error; }
+    std::optional<nv::Error> fcSocketError() const { return m_fcSocketError; }
 
 private:
     Inventory();
@@ -33,4 +38,5 @@ private:
     quint32 m_configRevision = 0;
     bool m_hasConfig = false;
     QString m_fcSocketPath;
+    std::optional<nv::Error> m_fcSocketError;
 };

@@ -1,5 +1,7 @@
 #include "RunReport.h"
 
+#include "EscapedName.h"
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -15,9 +17,43 @@ const std::array<std::pair<RunReport::Outcome, const char*>, 6> kOutcomeNames{{
 }};
 } // namespace
 
+void RunReport::Threat::setFile(const QByteArray& bytes)
+{
+    fileCut = bytes.size() > kMaxNameBytes;
+    file = bytes.left(kMaxNameBytes);
+}
+
+void RunReport::Threat::addName(const QString& name)
+{
+    if (names.size() < kMaxNames) {
+        names << name.left(kMaxNameChars);
+    } else {
+        ++namesOmitted;
+    }
+}
+
+QString RunReport::Threat::fileText() const
+{
+    const QString text = escapedName(file);
+    return fileCut ? QStringLiteral("%1... (name cut at %2 bytes)")
+                         .arg(text, QString::number(kMaxNameBytes))
+                   : text;
+}
+
 QString RunReport::Threat::namesText() const
 {
-    return names.isEmpty() ? QStringLiteral("unnamed threat") : names.join(QStringLiteral(", "));
+    if (names.isEmpty()) {
+        return QStringLiteral("unnamed threat");
+    }
+    QStringList shown;
+    for (const QString& name : names) {
+        shown << escapedName(name);
+    }
+    QString text = shown.join(QStringLiteral(", "));
+    if (namesOmitted > 0) {
+        text += QStringLiteral(" and %1 more").arg(namesOmitted);
+    }
+    return text;
 }
 
 QString RunReport::Threat::doneText() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -14,11 +15,22 @@ struct RunReport
 
     struct Threat
     {
-        QString file;
-        QStringList names;
-        QString action; // the last operation on the file
-        QString result; // that operation's result text
+        // A mass infection or a hostile daemon must not make one threat unbounded.
+        static constexpr int kMaxNames = 16;
+        static constexpr int kMaxNameChars = 256;
 
+        QByteArray file;   // as the daemon named it, cut at kMaxNameBytes
+        QStringList names; // at most kMaxNames, each at most kMaxNameChars
+        QString action;    // the last operation on the file
+        QString result;    // that operation's result text
+        bool fileCut = false;
+        int namesOmitted = 0;
+
+        void setFile(const QByteArray& bytes);
+        void addName(const QString& name);
+
+        // The file as the log and the notification name it: escaped, so one name is one line.
+        QString fileText() const;
         // As the log and the notification name them: "EICAR-Test-File", "unnamed threat".
         QString namesText() const;
         // "reported (Success)", or "nothing done yet" when the daemon reported no operation.
@@ -43,7 +55,8 @@ struct RunReport
     quint64 threatCount() const;
 
     Outcome outcome = Outcome::NotStarted;
-    QString reason; // the run's closing line
+    QString reason;                // the run's closing line
+    bool scheduleUnusable = false; // not started because the user's schedule could not be used
     QDateTime started;
     QDateTime ended;
     quint32 taskId = 0;

@@ -6,9 +6,13 @@
 
 namespace {
 
-QString stateName(int state)
+QString stateName(const FcIPCLink::ScanSummary& summary)
 {
-    switch (state) {
+    // The daemon reports an interrupted task as finished, with its reason as the result.
+    if (summary.finalStatus == nv::EC_INTERRUPTED_BY_USER) {
+        return QStringLiteral("interrupted");
+    }
+    switch (summary.state) {
     case fc::SCAN_STATE_PENDING:
         return QStringLiteral("pending");
     case fc::SCAN_STATE_RUNNING:
@@ -16,7 +20,7 @@ QString stateName(int state)
     case fc::SCAN_STATE_FINISHED:
         return QStringLiteral("finished");
     }
-    return QString::number(state);
+    return QString::number(summary.state);
 }
 
 // Exact for any count a daemon may send, and never above 100 when it counts more files scanned
@@ -31,9 +35,8 @@ quint64 percent(quint64 done, quint64 total)
 
 QString progressLine(const FcIPCLink::ScanSummary& summary)
 {
-    QString line = QStringLiteral("Scan progress: task %1 %2, ")
-                       .arg(summary.taskId)
-                       .arg(stateName(summary.state));
+    QString line =
+        QStringLiteral("Scan progress: task %1 %2, ").arg(summary.taskId).arg(stateName(summary));
     // The total is only known once the daemon has walked the whole tree.
     if (summary.traverseDone && summary.filesToScan > 0) {
         line += QStringLiteral("%1 of %2 files scanned (%3%)")

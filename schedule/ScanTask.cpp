@@ -1,5 +1,6 @@
 #include "ScanTask.h"
 
+#include "EscapedName.h"
 #include "Settings.h"
 
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <QFileInfo>
 #include <QMetaEnum>
 #include <QVariantMap>
+#include <optional>
 
 namespace {
 
@@ -51,6 +53,19 @@ QString toName(const QMetaEnum& e, int value)
 int fromName(const QMetaEnum& e, const QString& name)
 {
     return e.keyToValue(name.toUtf8().constData());
+}
+
+// A map as the front-end stores it; the empty text of a key never set reads as an empty map.
+// Anything else is a value the front-end did not write, or one that could not be decoded.
+std::optional<QVariantMap> mapOf(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::QVariantMap) {
+        return value.toMap();
+    }
+    if (value.typeId() == QMetaType::QString && value.toString().isEmpty()) {
+        return QVariantMap();
+    }
+    return std::nullopt;
 }
 
 bool isSelected(const QVariantMap& selection, ScanTask::ItemType item)
@@ -106,44 +121,68 @@ void ScanTask::addExpressTargets()
 
 void ScanTask::applySchedule()
 {
+    m_problem = Settings::fileProblem();
+    if (!m_problem.isEmpty()) {
+        return;
+    }
     const Settings& settings = Settings::instance();
-    const int type =
-        scanTypeFromString(settings.value(Settings::ScheduleScanType, Settings::Scan).toString());
-    switch (type) {
+    const QString named =
+        QStringLiteral("\"%1\"").arg(escapedName(QFile::encodeName(settings.fileName())));
+    const QString typeName = settings.value(Settings::ScheduleScanType, Settings::Scan).toString();
+    switch (scanTypeFromString(typeName)) {
     case FullScan:
         addFullTargets();
         return;
-    case CustomScan: {
-        const QVariantMap selection =
-            settings.value(Settings::SchedulePersistentPaths, Settings::Scan).toMap();
-        if (isSelected(selection, MBR)) {
-            m_scanMbr = true;
-        }
-        if (isSelected(selection, User)) {
-            m_paths << userPaths();
-        }
-        if (isSelected(selection, System)) {
-            m_paths << systemPaths();
-        }
-        if (isSelected(selection, RunningProcesses)) {
-            m_scanRunningProcesses = true;
-        }
-        // QVariantMap iterates in ascending key order, which is the order paths are sent in.
-        const QVariantMap custom =
-            settings.value(Settings::ScheduleCustomPaths, Settings::Scan).toMap();
-        for (auto it = custom.cbegin(); it != custom.cend(); ++it) {
-            if (it.value().toBool()) {
-                m_paths << it.key();
-            }
-        }
+    case CustomScan:
+        applyCustomSchedule(named);
         return;
-    }
     case ExpressScan:
         addExpressTargets();
         return;
     default:
         qWarning("Scan task by shedule: Unrecognized scan type");
+        m_problem = QStringLiteral("the schedule in %1 names an unknown scan type \"%2\"")
+                        .arg(named, escapedName(typeName));
         return;
+    }
+}
+
+void ScanTask::applyCustomSchedule(const QString& named)
+{
+    const Settings& settings = Settings::instance();
+    std::optional<QVariantMap> maps[2];
+    const Settings::Key keys[2] = {Settings::SchedulePersistentPaths,
+                                   Settings::ScheduleCustomPaths};
+    for (int place = 0; place < 2; ++place) {
+        maps[place] = mapOf(settings.value(keys[place], Settings::Scan));
+        if (!maps[place]) {
+            m_problem = QStringLiteral("the schedule's %1 in %2 cannot be decoded")
+                            .arg(settings.keyPath(Settings::Scan, keys[place]), named);
+            return;
+        }
+    }
+    const QVariantMap& selection = *maps[0];
+    if (isSelected(selection, MBR)) {
+        m_scanMbr = true;
+    }
+    if (isSelected(selection, User)) {
+        m_paths << userPaths();
+    }
+    if (isSelected(selection, System)) {
+        m_paths << systemPaths();
+    }
+    if (isSelected(selection, RunningProcesses)) {
+        m_scanRunningProcesses = true;
+    }
+    // QVariantMap iterates in ascending key order, which is the order paths are sent in.
+    const QVariantMap& custom = *maps[1];
+    for (auto it = custom.cbegin(); it != custom.cend(); ++it) {
+        if (it.value().toBool()) {
+            m_paths << it.key();
+        }
+    }
+    if (m_paths.isEmpty() && !m_scanMbr && !m_scanRunningProcesses) {
+        m_problem = QStringLiteral("the schedule in %1 selects nothing to scan").arg(named);
     }
 }
 

@@ -27,6 +27,10 @@ public:
     const QStringList& paths() const { return m_paths; }
     bool scanMbr() const { return m_scanMbr; }
     bool scanRunningProcesses() const { return m_scanRunningProcesses; }
+    // Why a scheduled task cannot be scanned, such as "the schedule in \"...\" selects nothing
+    // to scan"; empty when it can. The task then has no targets: a run does not scan what the
+    // user did not choose.
+    const QString& problem() const { return m_problem; }
 
     static QStringList systemPaths();
     static QStringList userPaths();
@@ -41,6 +45,7 @@ public:
 private:
     void completeByType();
     void applySchedule();
+    void applyCustomSchedule(const QString& named);
     void addExpressTargets();
     void addFullTargets();
 
@@ -48,6 +53,7 @@ private:
     QStringList m_paths;
     bool m_scanMbr = false;
     bool m_scanRunningProcesses = false;
+    QString m_problem;
 };
 
 // The file-check link takes tasks through a slot.

@@ -1,9 +1,21 @@
 #include "Settings.h"
 
+#include "EscapedName.h"
+
+#include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
+#include <QFile>
 #include <QPoint>
 #include <QSize>
+#include <QStandardPaths>
+#include <QStringDecoder>
 #include <QTime>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // The enumerator name of ScanTask::ExpressScan; spelled out so the store does not depend on the
@@ -15,6 +27,53 @@ Settings& Settings::instance()
 {
     static Settings settings;
     return settings;
+}
+
+QString Settings::userFileName()
+{
+    // Where QSettings keeps a user's native-format settings on this platform.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        .filePath(QCoreApplication::organizationName() + QLatin1Char('/') +
+                  QCoreApplication::applicationName() + QLatin1String(".conf"));
+}
+
+QString Settings::fileProblem()
+{
+    const QString fileName = userFileName();
+    const QString named =
+        QStringLiteral("the settings file \"%1\" ").arg(escapedName(QFile::encodeName(fileName)));
+    const int fd =
+        ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT ? QString()
+                               : named + QStringLiteral("cannot be read: %1")
+                                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    QByteArray content;
+    struct stat status;
+    QString problem;
+    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        problem = QStringLiteral("is a directory");
+    } else if (!S_ISREG(status.st_mode)) {
+        problem = QStringLiteral("is not a regular file");
+    } else if (status.st_size > kMaxFileBytes) {
+        problem = QStringLiteral("is larger than %1 bytes").arg(kMaxFileBytes);
+    } else {
+        content.resize(qsizetype(status.st_size));
+        const ssize_t got = ::read(fd, content.data(), size_t(content.size()));
+        content.truncate(std::max<ssize_t>(got, 0));
+    }
+    ::close(fd);
+    if (problem.isEmpty()) {
+        // A settings file is text: NUL bytes are what a crash leaves of a file not yet written.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8.decode(content);
+        if (utf8.hasError() || content.contains('\0') ||
+            instance().m_settings.status() != QSettings::NoError) {
+            problem = QStringLiteral("is not in the settings format");
+        }
+    }
+    return problem.isEmpty() ? QString() : named + problem;
 }
 
 Settings::Settings()

@@ -41,8 +41,18 @@ public:
     };
     Q_ENUM(Key)
 
+    // A settings file larger than this is not the front-end's.
+    static constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
+
     // Built on first use, after the application has set its organisation and application names.
     static Settings& instance();
+    // The user's settings file, as instance() will use it.
+    static QString userFileName();
+    // Why the user's settings file cannot be used, naming it, such as "the settings file
+    // \"/home/u/.config/norvo/norvo-gui.conf\" is a directory"; empty when it can, or when
+    // there is none and the defaults hold. It is looked at before the store reads it: reading a
+    // FIFO would never end.
+    static QString fileProblem();
 
     QVariant value(Key key, Section section) const;
     void setValue(const QVariant& value, Key key, Section section);

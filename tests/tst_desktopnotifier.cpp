@@ -1,4 +1,5 @@
 #include "DesktopNotifier.h"
+#include "EscapedName.h"
 #include "NotificationStandIn.h"
 #include "PrivateBus.h"
 #include "TestSupport.h"
@@ -34,7 +35,7 @@ RunReport reportOf(Outcome outcome, int threats = 0)
     report.filesScanned = 5400;
     report.threatsFound = quint64(threats);
     for (int i = 1; i <= threats; ++i) {
-        report.threats << RunReport::Threat{QStringLiteral("/home/u/f%1.com").arg(i),
+        report.threats << RunReport::Threat{"/home/u/f" + QByteArray::number(i) + ".com",
                                             {QStringLiteral("EICAR-Test-File")},
                                             QStringLiteral("reported"),
                                             QStringLiteral("Success")};
@@ -102,7 +103,7 @@ void TestDesktopNotifier::notificationPerOutcome_data()
                   {{"urgency", "y"}, {"sound-name", "s"}}, 0);
 
     RunReport many = reportOf(Outcome::Finished, 6);
-    many.threats[0].file = QStringLiteral("/home/u/<b>&.com");
+    many.threats[0].file = "/home/u/<b>&.com";
     many.threats[0].names << QStringLiteral("Other");
     many.threatsFound = 8;
     QTest::newRow("more than five, markup, sound off")
@@ -130,6 +131,19 @@ void TestDesktopNotifier::notificationPerOutcome_data()
                   {{"urgency", 1}, {"suppress-sound", true}},
                   {{"urgency", "y"}, {"suppress-sound", "b"}});
 
+    // A name is one line of the body, however it was made, and no line is unbounded.
+    RunReport odd = reportOf(Outcome::Finished, 2);
+    odd.threats[0].setFile("/tmp/x\nScheduled scan: no threats found\x1b[0m\xff");
+    odd.threats[1].setFile(QByteArray(kMaxNameBytes + 10, 'a'));
+    QTest::newRow("odd and long names")
+        << odd << kSoundOff
+        << callOf("dialog-warning", "Scheduled scan: 2 threats found",
+                  "/tmp/x\\nScheduled scan: no threats found\\x1b[0m\\xff: EICAR-Test-File, "
+                  "reported (Success)\n" +
+                      QString(DesktopNotifier::kMaxLineChars - 3, 'a') + "...",
+                  {{"urgency", 2}, {"suppress-sound", true}},
+                  {{"urgency", "y"}, {"suppress-sound", "b"}}, 0);
+
     // Until the configuration arrives the sound is the desktop's choice.
     QTest::newRow("one threat, before the configuration")
         << reportOf(Outcome::Finished, 1) << kUnconfigured
@@ -151,6 +165,14 @@ void TestDesktopNotifier::notificationPerOutcome_data()
         << reportOf(Outcome::NotStarted) << kUnconfigured
         << callOf("dialog-error", "Scheduled scan could not start",
                   "The Norvo anti-virus service is not running or did not answer.", kNormal, kByte);
+    RunReport unusable = reportOf(Outcome::NotStarted);
+    unusable.scheduleUnusable = true;
+    QTest::newRow("not started, the schedule unusable")
+        << unusable << kUnconfigured
+        << callOf("dialog-error", "Scheduled scan could not start",
+                  "The scan schedule in your settings cannot be used; the log of the run tells "
+                  "why.",
+                  kNormal, kByte);
     QTest::newRow("refused") << reportOf(Outcome::Refused) << kSoundOn
                              << callOf("dialog-error", "Scheduled scan could not start",
                                        "The Norvo anti-virus service refused to start the scan.",
@@ -215,7 +237,7 @@ void TestDesktopNotifier::plainTextServerGetsFileNamesUnescaped()
     NotificationStandIn server(m_bus->address(), NotificationStandIn::Answer::Id, false);
     QVERIFY2(server.isReady(), qPrintable(server.error()));
     RunReport report = reportOf(Outcome::Finished, 1);
-    report.threats[0].file = QStringLiteral("/home/u/<b>&.com");
+    report.threats[0].file = "/home/u/<b>&.com";
 
     DesktopNotifier(QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("test")))
         .notify(report, kSoundOn);

@@ -28,9 +28,15 @@ void TestDuration::parse_data()
     QTest::newRow("plain seconds") << "300" << OptionalMs(300'000);
     QTest::newRow("zero is off") << "0" << OptionalMs(0);
     QTest::newRow("zero with a unit") << "0h" << OptionalMs(0);
-    QTest::newRow("longest") << "2147483647ms" << OptionalMs(2'147'483'647);
-    QTest::newRow("a millisecond too long") << "2147483648ms" << OptionalMs();
-    QTest::newRow("too many digits") << "99999999999" << OptionalMs();
+    QTest::newRow("longest") << "168h" << OptionalMs(604'800'000);
+    QTest::newRow("longest, plain seconds") << "604800" << OptionalMs(604'800'000);
+    QTest::newRow("a millisecond too long") << "168h1ms" << OptionalMs(Duration::kTooLong);
+    QTest::newRow("beyond int milliseconds") << "2147484" << OptionalMs(Duration::kTooLong);
+    QTest::newRow("beyond 64 bits") << "99999999999999999999999" << OptionalMs(Duration::kTooLong);
+    QTest::newRow("leading zeros") << "000000000000045s" << OptionalMs();
+    QTest::newRow("leading zeros, plain seconds") << "00000000000045" << OptionalMs(45'000);
+    QTest::newRow("many long parts")
+        << QString("9999999999h").repeated(300) << OptionalMs(Duration::kTooLong);
     QTest::newRow("empty") << "" << OptionalMs();
     QTest::newRow("negative") << "-5" << OptionalMs();
     QTest::newRow("unit alone") << "h" << OptionalMs();

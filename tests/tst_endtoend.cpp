@@ -119,8 +119,9 @@ void TestEndToEnd::endings_data()
     const int runs = int(FcScript::RunsScan);
     QTest::newRow("file-check path refused")
         << int(nv::EC_NO_FILE_CHECK) << -1 << runs << 0
-        << QStringList{"\"ConfigD -> GET_FCHECK_RESPONSE ERROR: 120\"", "Socket path =  \"\"",
-                       "Filecheck socket error: 2",
+        << QStringList{"\"ConfigD -> GET_FCHECK_RESPONSE ERROR: 120\"",
+                       "ConfigD answered the request for the norvo-filecheck socket with "
+                       "EC_NO_FILE_CHECK (120): \"no file-check socket\\nfor uid 0\"",
                        "Scheduled scan not started: ConfigD named no norvo-filecheck socket"};
     QTest::newRow("scanner not allowed")
         << 0 << 0 << runs << 1

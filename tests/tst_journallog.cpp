@@ -1,4 +1,5 @@
 #include "JournalLog.h"
+#include "TestSupport.h"
 
 #include <QFile>
 #include <QTemporaryFile>
@@ -73,6 +74,8 @@ private slots:
     void journalLinesGetTheirPriority();
     void otherStreamsStayAsTheyAre_data();
     void otherStreamsStayAsTheyAre();
+    void entriesCarryPriorityAndFields();
+    void fieldsStayOutOfOtherStreams();
 };
 
 void TestJournalLog::cleanup()
@@ -109,7 +112,8 @@ void TestJournalLog::journalLinesGetTheirPriority()
     StderrCapture capture;
     qputenv("JOURNAL_STREAM", StderrCapture::journalStream());
 
-    const bool installed = JournalLog::install();
+    // A journal socket that does not take the entry: the stream's own form.
+    const bool installed = JournalLog::install([](const QByteArrayList&) { return false; });
     writeEachLevel();
     qInstallMessageHandler(nullptr);
     QVERIFY(installed);
@@ -148,6 +152,49 @@ void TestJournalLog::otherStreamsStayAsTheyAre()
                                         "Threat found: \"/home/u/a.com\"\n"
                                         "two\n"
                                         "lines\n"));
+}
+
+void TestJournalLog::entriesCarryPriorityAndFields()
+{
+    StderrCapture capture;
+    qputenv("JOURNAL_STREAM", StderrCapture::journalStream());
+    QList<QByteArrayList> entries;
+    QVERIFY(JournalLog::install([&entries](const QByteArrayList& items) {
+        entries << items;
+        return true;
+    }));
+    const QByteArray identifier = QByteArray("SYSLOG_IDENTIFIER=") + program_invocation_short_name;
+
+    qWarning("plain");
+    JournalLog::write(JournalLog::Notice, QStringLiteral("clean\nend"),
+                      {{"MESSAGE_ID", "c41330ab485d44fd8a190c9d0346029b"}, {"NORVO_TASK_ID", "3"}});
+    JournalLog::write(JournalLog::Err, QStringLiteral("failed"), {{"NORVO_OUTCOME", "refused"}});
+    qInfo("plain again");
+    qInstallMessageHandler(nullptr);
+
+    // Each line is one entry, a line of several lines too; nothing goes to the stream.
+    QCOMPARE(entries, (QList<QByteArrayList>{
+                          {"MESSAGE=plain", "PRIORITY=4", identifier},
+                          {"MESSAGE=clean\nend", "PRIORITY=5", identifier,
+                           "MESSAGE_ID=c41330ab485d44fd8a190c9d0346029b", "NORVO_TASK_ID=3"},
+                          {"MESSAGE=failed", "PRIORITY=3", identifier, "NORVO_OUTCOME=refused"},
+                          {"MESSAGE=plain again", "PRIORITY=6", identifier},
+                      }));
+    QCOMPARE(capture.text(), QByteArray());
+}
+
+void TestJournalLog::fieldsStayOutOfOtherStreams()
+{
+    // Away from the journal the lines are plain, at the nearest level Qt has.
+    qunsetenv("JOURNAL_STREAM");
+    QVERIFY(!JournalLog::install());
+    LogCapture log;
+    JournalLog::write(JournalLog::Notice, QStringLiteral("notice"), {{"NORVO_OUTCOME", "x"}});
+    JournalLog::write(JournalLog::Err, QStringLiteral("err"));
+    JournalLog::write(JournalLog::Debug, QStringLiteral("debug \"quoted\""));
+    QCOMPARE(log.lines(QtInfoMsg), QStringList{"notice"});
+    QCOMPARE(log.lines(QtCriticalMsg), QStringList{"err"});
+    QCOMPARE(log.lines(QtDebugMsg), QStringList{"debug \"quoted\""});
 }
 
 QTEST_GUILESS_MAIN(TestJournalLog)

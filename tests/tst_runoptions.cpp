@@ -79,12 +79,46 @@ void TestRunOptions::commandLine_data()
     QTest::newRow("negative wait")
         << QStringList{"--wait-for-daemons=-1"} << 2 << "^$"
         << "norvo-scheduled-scan: --wait-for-daemons takes a number of seconds";
+    // Once multiplied in int milliseconds, these were no wait or a second's.
+    QTest::newRow("wait beyond a week")
+        << QStringList{"--wait-for-daemons=2147484"} << 2 << "^$"
+        << "norvo-scheduled-scan: --wait-for-daemons takes at most 604800 seconds (a week)";
+    QTest::newRow("wait beyond 64 bits")
+        << QStringList{"--wait-for-daemons=99999999999999999999"} << 2 << "^$"
+        << "norvo-scheduled-scan: --wait-for-daemons takes at most 604800 seconds (a week)";
+    QTest::newRow("battery wait beyond a week")
+        << QStringList{"--defer-on-battery=169h"} << 2 << "^$"
+        << "norvo-scheduled-scan: --defer-on-battery takes at most 168h (a week)";
     QTest::newRow("battery wait is no duration")
         << QStringList{"--defer-on-battery=soon"} << 2 << "^$"
         << "norvo-scheduled-scan: --defer-on-battery takes a duration such as 2h, 90min or 45s";
     QTest::newRow("path without --set-schedule")
         << QStringList{"/srv"} << 2 << "^$"
         << "norvo-scheduled-scan: paths and --include options go with --set-schedule";
+    // What would be ignored is refused: nothing is shown, stored or scanned.
+    QTest::newRow("show and set")
+        << QStringList{"--show-schedule", "--set-schedule", "full"} << 2 << "^$"
+        << "norvo-scheduled-scan: --show-schedule and --set-schedule exclude each other";
+    QTest::newRow("set twice") << QStringList{"--set-schedule", "full", "--set-schedule=express"}
+                               << 2 << "^$"
+                               << "norvo-scheduled-scan: --set-schedule is given more than once";
+    QTest::newRow("wait twice")
+        << QStringList{"--wait-for-daemons=5", "--wait-for-daemons", "9"} << 2 << "^$"
+        << "norvo-scheduled-scan: --wait-for-daemons is given more than once";
+    QTest::newRow("run option with show")
+        << QStringList{"--show-schedule", "--exit-status"} << 2 << "^$"
+        << "norvo-scheduled-scan: --exit-status goes with a scan, not with --show-schedule";
+    QTest::newRow("run option with set")
+        << QStringList{"--defer-on-battery=2h", "--set-schedule", "full"} << 2 << "^$"
+        << "norvo-scheduled-scan: --defer-on-battery goes with a scan, not with --set-schedule";
+    QTest::newRow("show and sync")
+        << QStringList{"--sync-timer", "--show-schedule"} << 2 << "^$"
+        << "norvo-scheduled-scan: --show-schedule and --sync-timer exclude each other";
+    QTest::newRow("run option with sync")
+        << QStringList{"--sync-timer", "--if-scheduled"} << 2 << "^$"
+        << "norvo-scheduled-scan: --if-scheduled goes with a scan, not with --sync-timer";
+    QTest::newRow("empty path") << QStringList{"--set-schedule", "custom", "/srv", ""} << 2 << "^$"
+                                << "norvo-scheduled-scan: an empty path names no file";
 }
 
 void TestRunOptions::commandLine()
@@ -113,6 +147,7 @@ void TestRunOptions::commandLine()
     // Nothing was run: no daemon was asked and no result was written.
     QCOMPARE(configd.connections(), 0);
     QVERIFY(!QFile::exists(runner.resultFile()));
+    QVERIFY(!QFile::exists(QDir(path("home")).filePath("config/norvo/norvo-gui.conf")));
 }
 
 void TestRunOptions::scheduleThroughTheBinary_data()
@@ -237,8 +272,12 @@ void TestRunOptions::waitsForLateConfigd()
 
     const auto run = runner.finish();
     QVERIFY2(run.endedInOrder(), qPrintable(run.log()));
-    QVERIFY2(run.lines.contains("ConfigD is listening now, the run goes on"),
-             qPrintable(run.log()));
+    // The wait is one line when it begins and one when it ends: no socket error per attempt.
+    QCOMPARE(run.lines.mid(0, 3),
+             (QStringList{QStringLiteral("ConfigD is not listening at \"%1\" yet, the run waits "
+                                         "up to 10 s for it")
+                              .arg(configdPath),
+                          "ConfigD is listening now, the run goes on", "ConfigD is connected"}));
     QCOMPARE(run.lines.last(), kScriptSummary);
     QVERIFY(filecheck.received().size() == 2);
     QCOMPARE(parsed<fc::ClientMessage>(filecheck.received()[1]).tag(),
@@ -255,8 +294,16 @@ void TestRunOptions::configdNeverAppears()
     const auto run = runner.finish();
     const qint64 ms = elapsed.elapsed();
     QVERIFY2(run.ended && run.exitCode == 2, qPrintable(run.log()));
-    QCOMPARE(run.lastLines(2),
-             (QStringList{"ConfigD did not appear within 2 s", "ConfigD connection problem"}));
+    // The socket's error comes once, when the wait has given up, and then in words.
+    QCOMPARE(run.lines,
+             (QStringList{QStringLiteral("ConfigD is not listening at \"%1\" yet, the run waits "
+                                         "up to 2 s for it")
+                              .arg(path("configd")),
+                          "ConfigD did not appear within 2 s",
+                          "Error =  QLocalSocket::ServerNotFoundError",
+                          QStringLiteral("Cannot connect to ConfigD at \"%1\": no such socket")
+                              .arg(path("configd")),
+                          "ConfigD connection problem"}));
     QVERIFY2(ms >= 1900 && ms < 5000, qPrintable(QString::number(ms)));
 }
 

@@ -1,5 +1,7 @@
 #include "RunReport.h"
 
+#include "EscapedName.h"
+
 #include <QTest>
 
 using Outcome = RunReport::Outcome;
@@ -15,6 +17,8 @@ private slots:
     void outcomeNamesReadBack_data();
     void outcomeNamesReadBack();
     void unknownOutcomeNameReadsAsNone();
+    void threatsAreBoundedAndEscaped_data();
+    void threatsAreBoundedAndEscaped();
 };
 
 void TestRunReport::exitStatus_data()
@@ -49,7 +53,7 @@ void TestRunReport::exitStatus()
     report.outcome = outcome;
     report.threatsFound = threatsFound;
     for (int i = 0; i < kept; ++i) {
-        report.threats << RunReport::Threat{QStringLiteral("/f%1").arg(i), {}, {}, {}};
+        report.threats << RunReport::Threat{"/f" + QByteArray::number(i), {}, {}, {}};
     }
     QCOMPARE(report.exitStatus(true), requested);
     QCOMPARE(report.exitStatus(false), 0);
@@ -78,6 +82,44 @@ void TestRunReport::outcomeNamesReadBack()
 void TestRunReport::unknownOutcomeNameReadsAsNone()
 {
     QCOMPARE(RunReport::outcomeFromName(QStringLiteral("Finished")), std::nullopt);
+}
+
+void TestRunReport::threatsAreBoundedAndEscaped_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("fileText");
+    QTest::addColumn<QString>("namesText");
+
+    QTest::newRow("plain") << QByteArray("/srv/a.com") << QStringList{"EICAR", "Other"}
+                           << "/srv/a.com"
+                           << "EICAR, Other";
+    QTest::newRow("controls in both")
+        << QByteArray("/srv/a\n\x1b") << QStringList{"X\r\nY"} << "/srv/a\\n\\x1b"
+        << "X\\r\\nY";
+    QTest::newRow("none") << QByteArray("/srv/b") << QStringList() << "/srv/b"
+                          << "unnamed threat";
+    QTest::newRow("beyond the bounds")
+        << QByteArray(kMaxNameBytes + 1, 'a')
+        << QStringList(RunReport::Threat::kMaxNames + 3, QString(300, 'n'))
+        << QString(kMaxNameBytes, 'a') + "... (name cut at 4096 bytes)"
+        << QStringList(RunReport::Threat::kMaxNames, QString(256, 'n')).join(", ") + " and 3 more";
+}
+
+void TestRunReport::threatsAreBoundedAndEscaped()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, names);
+    QFETCH(QString, fileText);
+    QFETCH(QString, namesText);
+    RunReport::Threat threat;
+    threat.setFile(file);
+    for (const QString& name : names) {
+        threat.addName(name);
+    }
+    QCOMPARE(threat.fileText(), fileText);
+    QCOMPARE(threat.namesText(), namesText);
+    QVERIFY(threat.names.size() <= RunReport::Threat::kMaxNames);
 }
 
 QTEST_GUILESS_MAIN(TestRunReport)

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -72,6 +73,9 @@ private slots:
     void notification();
     void ifIncomplete_data();
     void ifIncomplete();
+    void oddNamesAreOneLineEach();
+    void unusableScheduleIsNotScanned_data();
+    void unusableScheduleIsNotScanned();
     void ifScheduled_data();
     void ifScheduled();
 
@@ -132,7 +136,8 @@ void TestRunResult::threatLineAndResultFile()
     QStringList threatLines = result.lines;
     threatLines.removeIf([](const QString& line) { return !line.contains("Threat found:"); });
     QCOMPARE(threatLines, QStringList{"warning: " + kThreatLine});
-    QCOMPARE(result.lines.last(), "info: " + kScriptSummary);
+    // Threats found: the closing line is a warning.
+    QCOMPARE(result.lines.last(), "warning: " + kScriptSummary);
 
     const QJsonObject file = resultOf(runner.resultFile());
     QCOMPARE(file.value("version").toInt(), 1);
@@ -297,6 +302,110 @@ void TestRunResult::ifIncomplete()
              qPrintable(result.log()));
     QCOMPARE(connections, 0);
     QCOMPARE(bytesOf(runner.resultFile()), before);
+}
+
+void TestRunResult::oddNamesAreOneLineEach()
+{
+    RunnerProcess runner(path("home"));
+    RunSetup setup;
+    setup.fcScript = int(FcScript::OddNames);
+    const auto result = run(runner, setup, "run", {});
+    QVERIFY2(result.endedInOrder(), qPrintable(result.log()));
+
+    const QString threat =
+        QStringLiteral(": Trojan\\nThreat found: \"/etc/passwd\", nothing done yet");
+    QStringList threatLines = result.lines;
+    threatLines.removeIf([](const QString& line) { return !line.startsWith("Threat found:"); });
+    QCOMPARE(
+        threatLines,
+        QStringList({"Threat found: \"/srv/x\\nScheduled scan finished: task 7, final status 0 "
+                     "(Success), files scanned: 3, threats found: 0\"" +
+                         threat,
+                     "Threat found: \"/srv/\\xff\\xfe.com\"" + threat,
+                     "Threat found: \"/srv/a\\x00b\\\\\"" + threat}));
+    QStringList closingLines = result.lines;
+    closingLines.removeIf(
+        [](const QString& line) { return !line.startsWith("Scheduled scan finished:"); });
+    QCOMPARE(closingLines, QStringList{"Scheduled scan finished: task 7, final status 0 (Success), "
+                                       "files scanned: 3, threats found: 3"});
+    QVERIFY2(result.log().contains("scanning \"/srv/\\x1b[2J\\rx\""), qPrintable(result.log()));
+    QVERIFY(!result.log().contains(QChar(0x1b)) && !result.log().contains(QChar('\r')));
+
+    // The result file holds each name exactly: as text, or as its bytes where text cannot.
+    const QJsonArray threats = resultOf(runner.resultFile()).value("threats").toArray();
+    QCOMPARE(threats.size(), kOddFiles.size());
+    for (qsizetype place = 0; place < threats.size(); ++place) {
+        const QJsonObject stored = threats[place].toObject();
+        const QByteArray bytes =
+            stored.contains("fileBase64")
+                ? QByteArray::fromBase64(stored.value("fileBase64").toString().toLatin1())
+                : stored.value("file").toString().toUtf8();
+        QCOMPARE(bytes, kOddFiles[place]);
+        QCOMPARE(stored.value("names"), QJsonArray{QString::fromUtf8(kOddThreatName)});
+    }
+    QVERIFY(threats[1].toObject().contains("fileBase64"));
+}
+
+void TestRunResult::unusableScheduleIsNotScanned_data()
+{
+    QTest::addColumn<QByteArray>("kind"); // "dir", "fifo", or the file's content
+    QTest::addColumn<QString>("problem"); // after "Scheduled scan not started: "; %1 the file
+    const QString format = "the settings file \"%1\" is not in the settings format";
+    QTest::newRow("a directory") << QByteArray("dir") << "the settings file \"%1\" is a directory";
+    QTest::newRow("a FIFO") << QByteArray("fifo")
+                            << "the settings file \"%1\" is not a regular file";
+    QTest::newRow("NUL bytes") << QByteArray(4, '\0') << format;
+    QTest::newRow("not UTF-8") << QByteArray("[Scan]\nScheduleScanType=Full\xff") << format;
+    QTest::newRow("broken section") << QByteArray("[Scan\nScheduleScanType=FullScan\n") << format;
+    QTest::newRow("a map that does not decode")
+        << QByteArray("[Scan]\nScheduleScanType=CustomScan\n"
+                      "ScheduleCustomPaths=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\tgarbage)\n")
+        << "the schedule's Scan/ScheduleCustomPaths in \"%1\" cannot be decoded";
+    QTest::newRow("a map that is text")
+        << QByteArray("[Scan]\nScheduleScanType=CustomScan\nSchedulePersistentPaths=User\n")
+        << "the schedule's Scan/SchedulePersistentPaths in \"%1\" cannot be decoded";
+    QTest::newRow("nothing selected") << QByteArray("[Scan]\nScheduleScanType=CustomScan\n")
+                                      << "the schedule in \"%1\" selects nothing to scan";
+    QTest::newRow("an unknown scan type")
+        << QByteArray("[Scan]\nScheduleScanType=Weekly\n")
+        << "the schedule in \"%1\" names an unknown scan type \"Weekly\"";
+}
+
+void TestRunResult::unusableScheduleIsNotScanned()
+{
+    QFETCH(QByteArray, kind);
+    QFETCH(QString, problem);
+    const QString home = path("home");
+    const QString settings = QDir(home).filePath("config/norvo/norvo-gui.conf");
+    QVERIFY(QDir().mkpath(QFileInfo(settings).path()));
+    if (kind == "dir") {
+        QVERIFY(QDir().mkpath(settings));
+    } else if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(settings).constData(), 0600), 0);
+    } else {
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(kind);
+    }
+    ConfigdScript script;
+    script.fcPath = path("fc");
+    ScriptedPeer configd(path("configd"), configdResponder(script));
+    ScriptedPeer filecheck(script.fcPath, fcResponder(FcScript::RunsScan));
+    RunnerProcess runner(home);
+    runner.start(QFile::encodeName(configd.path()), {"--exit-status"});
+    const auto result = runner.finish();
+
+    QVERIFY2(result.ended && result.exitStatus == QProcess::NormalExit, qPrintable(result.log()));
+    QCOMPARE(result.exitCode, 2);
+    const QString closing = "Scheduled scan not started: " + problem.arg(settings);
+    QCOMPARE(result.lines.last(), closing);
+    for (const QByteArray& body : filecheck.received()) {
+        QVERIFY(parsed<fc::ClientMessage>(body).tag() != fc::ClientMessage::START_SCAN_REQUEST);
+    }
+    const QJsonObject file = resultOf(runner.resultFile());
+    QCOMPARE(file.value("outcome").toString(), "not-started");
+    QCOMPARE(file.value("reason").toString(), closing);
+    QVERIFY(file.value("lastCompleted").isNull());
 }
 
 void TestRunResult::ifScheduled_data()

@@ -12,7 +12,7 @@ const int kIntervalMs = 100;
 const quint32 kTask = 7;
 
 fc::ServerMessage info(quint32 taskId, fc::ScanState state, quint64 scanned, quint64 toScan,
-                       const char* now, int threats = 0)
+                       const char* now, int threats = 0, nv::ErrorCode status = nv::EC_OK)
 {
     fc::ServerMessage message;
     message.set_tag(fc::ServerMessage::SCAN_INFO_NOTIFICATION);
@@ -36,7 +36,7 @@ fc::ServerMessage info(quint32 taskId, fc::ScanState state, quint64 scanned, qui
     }
     if (state == fc::SCAN_STATE_FINISHED) {
         entry->mutable_result()->set_stop_time(1);
-        entry->mutable_result()->set_final_status(nv::EC_OK);
+        entry->mutable_result()->set_final_status(status);
     }
     return message;
 }
@@ -49,6 +49,7 @@ class TestScanProgressLog : public QObject
 
 private slots:
     void linesPerStateAndInterval();
+    void interruptedTaskSaysSo();
     void absurdCounts_data();
     void absurdCounts();
 };
@@ -96,6 +97,30 @@ void TestScanProgressLog::linesPerStateAndInterval()
                  "scanning \"/srv/c\"",
                  "Scan progress: task 7 finished, 4 of 4 files scanned (100%), threats found: 1",
              }));
+}
+
+void TestScanProgressLog::interruptedTaskSaysSo()
+{
+    SocketPair pair;
+    FcIPCLink link(pair.client(), nullptr);
+    ScanProgressLog progress(&link, nullptr);
+    connect(&link, &FcIPCLink::newScanInfo, &progress, &ScanProgressLog::onScanInfo);
+    link.scan(
+        QSharedPointer<ScanTask>::create(ScanTask::CustomScan, QStringList{"/srv"}, false, false),
+        nv::LinuxGUIConfig(), std::string());
+    fc::ServerMessage started;
+    started.set_tag(fc::ServerMessage::START_SCAN_RESPONSE);
+    started.set_task_id(kTask);
+    pair.peerWrite(frameOf(started));
+    link.dataReceived();
+
+    LogCapture log;
+    pair.peerWrite(
+        frameOf(info(kTask, fc::SCAN_STATE_FINISHED, 8, 60, "", 0, nv::EC_INTERRUPTED_BY_USER)));
+    link.dataReceived();
+    QCOMPARE(log.lines(QtInfoMsg),
+             QStringList{"Scan progress: task 7 interrupted, 8 of 60 files scanned (13%), threats "
+                         "found: 0"});
 }
 
 void TestScanProgressLog::absurdCounts_data()

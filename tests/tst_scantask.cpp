@@ -5,8 +5,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,6 +36,7 @@ QStringList userDirs()
     return {QDir::home().absolutePath(), "/var/mail", "/tmp", "/var/tmp"};
 }
 
+constexpr uid_t kNobody = 65534;
 const QString kUnrecognized = QStringLiteral("Scan task by shedule: Unrecognized scan type");
 
 // The schedule as the front-end stores it; an invalid variant leaves the key unset.
@@ -56,6 +60,7 @@ private slots:
     void cleanup();
     void schedule_data();
     void schedule();
+    void unreadableSettingsFileIsNoSchedule();
     void constructorsByType();
     void symbolicLinksAreResolved();
     void conversions();
@@ -87,47 +92,50 @@ void TestScanTask::schedule_data()
     QTest::addColumn<bool>("scanMbr");
     QTest::addColumn<bool>("scanProcesses");
     QTest::addColumn<bool>("warns");
+    QTest::addColumn<QString>("problem"); // %1 is the settings file
 
     const QByteArray plainPath("/usr/bin:/bin");
     const QStringList express = kBuiltIn + userDirs();
 
     QTest::newRow("nothing stored is an express scan")
-        << Schedule{} << plainPath << express << true << true << false;
+        << Schedule{} << plainPath << express << true << true << false << QString();
     QTest::newRow("new PATH entries follow the built-in list")
         << Schedule{} << QByteArray("/usr/bin:/home/u/bin")
-        << kBuiltIn + QStringList{"/home/u/bin"} + userDirs() << true << true << false;
+        << kBuiltIn + QStringList{"/home/u/bin"} + userDirs() << true << true << false << QString();
     QTest::newRow("exact-string duplicates only")
         << Schedule{} << QByteArray("/usr/bin/:/x:/x:/tmp")
-        << kBuiltIn + QStringList{"/usr/bin/", "/x", "/tmp"} + userDirs() << true << true << false;
+        << kBuiltIn + QStringList{"/usr/bin/", "/x", "/tmp"} + userDirs() << true << true << false
+        << QString();
     QTest::newRow("PATH unset adds nothing")
-        << Schedule{} << QByteArray() << express << true << true << false;
+        << Schedule{} << QByteArray() << express << true << true << false << QString();
     QTest::newRow("empty and relative PATH entries are no targets")
         << Schedule{} << QByteArray(":/x::.:bin:") << kBuiltIn + QStringList{"/x"} + userDirs()
-        << true << true << false;
+        << true << true << false << QString();
     QTest::newRow("FullScan") << Schedule{QStringLiteral("FullScan"), {}, {}} << plainPath
-                              << QStringList{"/"} << true << true << false;
+                              << QStringList{"/"} << true << true << false << QString();
     QTest::newRow("CustomScan system and MBR, custom /srv")
         << Schedule{QStringLiteral("CustomScan"),
                     {{"System", true}, {"MBR", true}, {"User", false}},
                     {{"/srv", true}, {"/data", false}}}
-        << plainPath << kBuiltIn + QStringList{"/srv"} << true << false << false;
+        << plainPath << kBuiltIn + QStringList{"/srv"} << true << false << false << QString();
     QTest::newRow("CustomScan user before system, custom paths by key, duplicates kept")
         << Schedule{QStringLiteral("CustomScan"),
                     {{"System", true}, {"User", true}, {"RunningProcesses", true}},
                     {{"/tmp", true}, {"/b", true}, {"/a", true}}}
         << plainPath << userDirs() + kBuiltIn + QStringList{"/a", "/b", "/tmp"} << false << true
-        << false;
+        << false << QString();
     QTest::newRow("CustomScan with nothing selected")
         << Schedule{QStringLiteral("CustomScan"), {}, {}} << plainPath << QStringList{} << false
-        << false << false;
+        << false << false << "the schedule in \"%1\" selects nothing to scan";
     QTest::newRow("ScheduledScan is no schedule type")
         << Schedule{QStringLiteral("ScheduledScan"), {}, {}} << plainPath << QStringList{} << false
-        << false << true;
+        << false << true << "the schedule in \"%1\" names an unknown scan type \"ScheduledScan\"";
     QTest::newRow("names are case-sensitive")
         << Schedule{QStringLiteral("fullscan"), {}, {}} << plainPath << QStringList{} << false
-        << false << true;
-    QTest::newRow("unknown name") << Schedule{QStringLiteral("Weekly"), {}, {}} << plainPath
-                                  << QStringList{} << false << false << true;
+        << false << true << "the schedule in \"%1\" names an unknown scan type \"fullscan\"";
+    QTest::newRow("unknown name, escaped")
+        << Schedule{QStringLiteral("Weekly\n"), {}, {}} << plainPath << QStringList{} << false
+        << false << true << "the schedule in \"%1\" names an unknown scan type \"Weekly\\n\"";
 }
 
 void TestScanTask::schedule()
@@ -138,6 +146,7 @@ void TestScanTask::schedule()
     QFETCH(bool, scanMbr);
     QFETCH(bool, scanProcesses);
     QFETCH(bool, warns);
+    QFETCH(QString, problem);
 
     Settings& settings = Settings::instance();
     if (stored.type.isValid()) {
@@ -162,6 +171,34 @@ void TestScanTask::schedule()
     QCOMPARE(task.scanMbr(), scanMbr);
     QCOMPARE(task.scanRunningProcesses(), scanProcesses);
     QCOMPARE(log.lines(QtWarningMsg), warns ? QStringList{kUnrecognized} : QStringList{});
+    QCOMPARE(task.problem(), problem.isEmpty() ? QString() : problem.arg(settings.fileName()));
+}
+
+void TestScanTask::unreadableSettingsFileIsNoSchedule()
+{
+    Settings& settings = Settings::instance();
+    QCOMPARE(Settings::userFileName(), settings.fileName());
+    settings.setValue(QStringLiteral("FullScan"), Settings::ScheduleScanType, Settings::Scan);
+    QCOMPARE(settings.sync(), QSettings::NoError);
+    const QByteArray file = QFile::encodeName(settings.fileName());
+    QCOMPARE(::chmod(file.constData(), 0), 0);
+    auto restore = qScopeGuard([&file] { ::chmod(file.constData(), 0600); });
+    // Root reads any file: the check runs as another user, who may pass the folders.
+    const bool asRoot = ::geteuid() == 0;
+    if (asRoot) {
+        for (QString folder = QFileInfo(settings.fileName()).path();
+             folder.startsWith(m_config.path()); folder = QFileInfo(folder).path()) {
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0711), 0);
+        }
+        QCOMPARE(::seteuid(kNobody), 0);
+    }
+    const ScanTask task(ScanTask::ScheduledScan);
+    QVERIFY(!asRoot || ::seteuid(0) == 0);
+    QCOMPARE(task.problem(), QStringLiteral("the settings file \"%1\" cannot be read: Permission "
+                                            "denied")
+                                 .arg(settings.fileName()));
+    QCOMPARE(task.paths(), QStringList());
+    QVERIFY(!task.scanMbr() && !task.scanRunningProcesses());
 }
 
 void TestScanTask::constructorsByType()

@@ -177,9 +177,10 @@ void TestScheduleCommand::setShowAndScan()
     for (const QString& target : targets) {
         expected += QStringLiteral("Target: %1\n").arg(target);
     }
-    expected += QStringLiteral("Boot records: %1\nRunning processes: %2\nSettings file: %3\n"
-                               "Runs: Sundays at 02:00\n")
-                    .arg(boot ? "yes" : "no", processes ? "yes" : "no", settingsFile());
+    expected += QStringLiteral("PATH: %1\nBoot records: %2\nRunning processes: %3\n"
+                               "Settings file: %4\nRuns: Sundays at 02:00\n")
+                    .arg(qEnvironmentVariable("PATH"), boot ? "yes" : "no",
+                         processes ? "yes" : "no", settingsFile());
     expected += nextRunLine(ScanSchedule::weekly({7}, QTime(2, 0)));
     const Output show =
         run([&](QTextStream& out, QTextStream& err) { return m_command.show(out, err); });

@@ -39,6 +39,7 @@ required=(
   usr/share/doc/$pkg/README.md
   usr/share/doc/$pkg/copyright
   usr/share/doc/$pkg/changelog.Debian.gz
+  usr/lib/systemd/catalog/$pkg.catalog
 )
 for f in "${required[@]}"; do
   [ -f "$tmp/root/$f" ] || fail "missing /$f"
@@ -48,7 +49,7 @@ while read -r f; do
     usr/bin/$pkg | usr/share/man/man1/$pkg.1.gz | usr/share/doc/$pkg/* | \
     usr/lib/systemd/user/$pkg.service | usr/lib/systemd/user/$pkg.timer | \
     usr/lib/systemd/user/$pkg-*.service | usr/lib/systemd/user/$pkg-*.timer | \
-    usr/lib/systemd/user/$pkg-*.path | \
+    usr/lib/systemd/user/$pkg-*.path | usr/lib/systemd/catalog/$pkg.catalog | \
     usr/share/lintian/overrides/$pkg) ;;
     *) fail "unexpected file /$f" ;;
   esac
@@ -68,6 +69,15 @@ for unit in "$tmp"/root/usr/lib/systemd/user/*.service; do
   doc=$(sed -n 's|^Documentation=file://||p' "$unit")
   [ -z "$doc" ] || [ -f "$tmp/root$doc" ] || fail "$(basename "$unit"): Documentation $doc not packaged"
 done
+
+# journalctl takes the catalog: each of the runner's message ids has its explanation.
+if command -v journalctl >/dev/null; then
+  journalctl --root="$tmp/root" --update-catalog 2>"$tmp/catalog.log" || fail "catalog: $(cat "$tmp/catalog.log")"
+  listed=$(journalctl --root="$tmp/root" --list-catalog 2>/dev/null | grep -c "norvo-scheduled-scan\|Scheduled scan\|Threat found")
+  ids=$(grep -c '^-- [0-9a-f]\{32\}$' "$tmp/root/usr/lib/systemd/catalog/$pkg.catalog")
+  [ "$listed" -eq "$ids" ] && [ "$ids" -eq 9 ] || fail "catalog lists $listed of $ids ids"
+  rm -rf "$tmp/root/var"
+fi
 
 # Control fields. Depends comes from dpkg-shlibdeps, so it names the Qt library the runner links.
 field() { dpkg-deb -f "$deb" "$1"; }

@@ -16,9 +16,31 @@ using Replies = QList<Reply>;
 const QString kScriptSummary = QStringLiteral("Scheduled scan finished: task 7, final status 0 "
                                               "(Success), files scanned: 3, threats found: 1");
 
+const QByteArray kOddScanningNow("/srv/\x1b[2J\rx");
+const QList<QByteArray> kOddFiles{
+    "/srv/x\nScheduled scan finished: task 7, final status 0 (Success), files scanned: 3, "
+    "threats found: 0",
+    "/srv/\xff\xfe.com",
+    QByteArray("/srv/a\0b\\", 9),
+};
+const QByteArray kOddThreatName("Trojan\nThreat found: \"/etc/passwd\"");
+
 namespace {
 constexpr int kLateStartMs = 500;
+
+nv::FileThreat* addThreat(fc::ServerMessage* message, quint32 id, const QByteArray& file)
+{
+    nv::FileThreat* threat = message->mutable_info(0)->add_threat();
+    threat->set_threat_id(id);
+    threat->set_detection_time(1);
+    threat->mutable_report()->set_object(file.toStdString());
+    threat->mutable_stat()->set_dev(1);
+    threat->mutable_stat()->set_ino(id + 1);
+    threat->set_origin(nv::APP_FILE_CHECK);
+    threat->set_origin_pid(1);
+    return threat;
 }
+} // namespace
 
 nv::Configd2PublicMessage configdReply(nv::Configd2PublicMessage::MessageTag tag)
 {
@@ -66,6 +88,8 @@ ScriptedPeer::Responder configdResponder(const ConfigdScript& script)
                 reply.set_socket_path(script.fcPath.toStdString());
             } else {
                 reply.mutable_error()->set_code(script.fcheckError);
+                // A daemon's text may hold what a log line must not.
+                reply.mutable_error()->set_what("no file-check socket\nfor uid 0");
             }
             return {{frameOf(reply)}};
         }
@@ -88,8 +112,13 @@ ScriptedPeer::Responder fcResponder(FcScript script)
             interrupted.set_task_id(request.task_id());
             if (script == FcScript::RefusesInterrupt) {
                 interrupted.mutable_error()->set_code(nv::EC_NOT_IMPLEMENTED);
+                return {{frameOf(interrupted)}};
             }
-            return {{frameOf(interrupted)}};
+            // In the same write, as a daemon does: the task's end, which the run no longer
+            // reads once the confirmation has ended it.
+            fc::ServerMessage ended = scanInfo(request.task_id(), fc::SCAN_STATE_FINISHED, 1);
+            ended.mutable_info(0)->mutable_result()->set_final_status(nv::EC_INTERRUPTED_BY_USER);
+            return {{frameOf(interrupted) + frameOf(ended)}};
         }
         if (request.tag() != fc::ClientMessage::START_SCAN_REQUEST ||
             script == FcScript::NeverStarts) {
@@ -151,6 +180,20 @@ ScriptedPeer::Responder fcResponder(FcScript script)
                     {frameOf(running)},
                     {frameOf(scanInfo(kScriptTaskId + 1, fc::SCAN_STATE_FINISHED, 9))},
                     {frameOf(finished)}};
+        }
+        case FcScript::OddNames: {
+            fc::ServerMessage scanning = scanInfo(kScriptTaskId, fc::SCAN_STATE_RUNNING, 1);
+            scanning.mutable_info(0)->mutable_progress()->set_scanning_now(
+                kOddScanningNow.toStdString());
+            fc::ServerMessage finished = scanInfo(kScriptTaskId, fc::SCAN_STATE_FINISHED, 3);
+            for (qsizetype place = 0; place < kOddFiles.size(); ++place) {
+                nv::Virus* virus = addThreat(&finished, quint32(place + 1), kOddFiles[place])
+                                       ->mutable_report()
+                                       ->add_virus();
+                virus->set_type(nv::SE_KNOWN_VIRUS);
+                virus->set_name(kOddThreatName.toStdString());
+            }
+            return {{frameOf(started)}, {frameOf(scanning)}, {frameOf(finished)}};
         }
         case FcScript::NeverStarts:
             break;

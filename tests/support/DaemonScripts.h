@@ -48,7 +48,14 @@ enum class FcScript {
     IgnoresInterrupt,      // task 7 runs; an interruption gets no answer
     RefusesInterrupt,      // task 7 runs; an interruption is answered with an error
     NeverStarts,           // the scan request gets no answer
+    OddNames, // as RunsScan, with control characters and bytes that are not UTF-8 in the names
 };
+
+// The names that OddNames reports: the file being scanned while the task runs, and the files
+// and threat names of the threats that it finishes with.
+extern const QByteArray kOddScanningNow;
+extern const QList<QByteArray> kOddFiles;
+extern const QByteArray kOddThreatName;
 
 // The closing line of a run of RunsScan.
 extern const QString kScriptSummary;
