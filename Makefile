@@ -43,11 +43,16 @@ FUZZ_TARGETS := frame_reader configd_dispatch fc_dispatch
 
 .PHONY: check-sanitize fuzz-build fuzz-smoke check-valgrind
 
+# -O1 with line tables is what the sanitizers want, and builds in far less time than -O2 -g. The
+# package test checks files and fields, nothing that runs under a sanitizer, so it is left out.
+SANITIZE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
+
 check-sanitize: deps
-	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) -DNORVO_SANITIZE=ON
+	cmake -S . -B $(SANITIZE_BUILD) $(SANITIZE_FLAGS) -DNORVO_SANITIZE=ON
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
-	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j$(JOBS) \
+	  -E '^debian_package$$'
 
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DNORVO_FUZZ=ON
