@@ -78,15 +78,17 @@ const char* yesNo(bool value)
 }
 
 // QSettings reads a file it cannot open as an empty one, and would then write only its own keys
-// over everything the front-end keeps there.
-bool isReadable(const QString& fileName, QTextStream& err)
+// over everything the front-end keeps there. The store has one check of its file for the run
+// and these commands alike.
+bool isUsable(QTextStream& err)
 {
-    QFile file(fileName);
-    if (file.exists() && !file.open(QIODevice::ReadOnly)) {
-        err << "Cannot read the settings file \"" << fileName << "\"\n";
-        return false;
+    QString problem = Settings::fileProblem();
+    if (problem.isEmpty()) {
+        return true;
     }
-    return true;
+    problem[0] = problem.at(0).toUpper();
+    err << problem << '\n';
+    return false;
 }
 
 // Paths travel as text in the settings and back to bytes in the scan request; a name that does
@@ -116,7 +118,7 @@ ScheduleCommand::ScheduleCommand(const SystemdTimer& timer, TimerDropIn dropIn)
 int ScheduleCommand::show(QTextStream& out, QTextStream& err) const
 {
     const Settings& settings = Settings::instance();
-    if (!isReadable(settings.fileName(), err)) {
+    if (!isUsable(err)) {
         return kFailed;
     }
     const ScanTask task(ScanTask::ScheduledScan);
@@ -195,7 +197,7 @@ int ScheduleCommand::set(const QString& type, const QList<ScanTask::ItemType>& i
     }
     Settings& settings = Settings::instance();
     if (isOff) {
-        if (!isReadable(settings.fileName(), err)) {
+        if (!isUsable(err)) {
             return kFailed;
         }
         // The days and time stay, so that switching the schedule on again brings them back.
@@ -213,7 +215,7 @@ int ScheduleCommand::set(const QString& type, const QList<ScanTask::ItemType>& i
         return kFailed;
     }
     const std::optional<QStringList> paths = absolutePaths(rawPaths, err);
-    if (!paths || !isReadable(settings.fileName(), err)) {
+    if (!paths || !isUsable(err)) {
         return kFailed;
     }
 
@@ -281,7 +283,7 @@ int ScheduleCommand::syncTimer(QTextStream& out, QTextStream& err) const
     // reads the file again until it stays as it was.
     for (int round = 1;; ++round) {
         const QDateTime before = saved();
-        if (!isReadable(settings.fileName(), err)) {
+        if (!isUsable(err)) {
             return kFailed;
         }
         const TimerSync::Result result =

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -114,6 +115,7 @@ void TestScheduleCommand::init()
 
 void TestScheduleCommand::cleanup()
 {
+    QFile::remove(settingsFile());
     QDir(settingsFile()).removeRecursively();
 }
 
@@ -291,24 +293,34 @@ void TestScheduleCommand::refusedSchedules()
 void TestScheduleCommand::unreadableSettings_data()
 {
     QTest::addColumn<bool>("isSet");
-    QTest::newRow("show") << false;
-    QTest::newRow("set") << true;
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("show, a directory") << false << false;
+    QTest::newRow("set, a directory") << true << false;
+    // A FIFO is no settings file either, and is never opened as one.
+    QTest::newRow("show, a FIFO") << false << true;
+    QTest::newRow("set, a FIFO") << true << true;
 }
 
 void TestScheduleCommand::unreadableSettings()
 {
     QFETCH(bool, isSet);
+    QFETCH(bool, fifo);
 
-    // A directory in the file's place cannot be read, whoever runs the test.
+    // Neither can be used as a settings file, whoever runs the test.
     QFile::remove(settingsFile());
-    QVERIFY(QDir().mkdir(settingsFile()));
+    if (fifo) {
+        QCOMPARE(::mkfifo(QFile::encodeName(settingsFile()).constData(), 0600), 0);
+    } else {
+        QVERIFY(QDir().mkdir(settingsFile()));
+    }
     const Output output = run([&](QTextStream& out, QTextStream& err) {
         return isSet ? m_command.set("full", {}, {}, QString(), QString(), out, err)
                      : m_command.show(out, err);
     });
     QCOMPARE(output.status, 2);
     QCOMPARE(output.err,
-             QStringLiteral("Cannot read the settings file \"%1\"\n").arg(settingsFile()));
+             QStringLiteral("The settings file \"%1\" %2\n")
+                 .arg(settingsFile(), fifo ? "is not a regular file" : "is a directory"));
     QCOMPARE(output.out, QString());
 }
 
